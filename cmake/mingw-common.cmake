@@ -1,0 +1,15 @@
+# Shared part of the MinGW toolchain files. HV_MINGW_PREFIX and HV_ARCH are set by the caller.
+set(CMAKE_C_COMPILER ${HV_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${HV_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${HV_MINGW_PREFIX}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${HV_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(HV_MINGW_SYSROOT /usr/${HV_MINGW_PREFIX})
+
+# Wine has no MinGW runtime DLLs: every executable is linked fully static.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# Tests built for Windows run under Wine through a wrapper that selects the prefix.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
