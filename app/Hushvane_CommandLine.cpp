@@ -22,4 +22,39 @@ namespace NHushvane
 		}
 		return -1;
 	}
+
+	const char *gf_GetSwitchText(ESwitch Switch)
+	{
+		switch (Switch)
+		{
+		case ESwitch::AddService:
+			return "-AddService";
+		case ESwitch::RemoveService:
+			return "-RemoveService";
+		case ESwitch::StartService:
+			return "-StartService";
+		case ESwitch::StopService:
+			return "-StopService";
+		case ESwitch::UninstallDrivers:
+			return "-UninstallDrivers";
+		case ESwitch::RunAsProgram:
+			return "-RunAsProgram";
+		case ESwitch::Service:
+			return "-Service";
+		case ESwitch::None:
+			break;
+		}
+		return nullptr;
+	}
+
+	ESwitch gf_FindSwitch(const char *pCommandLine)
+	{
+		for (int Index = 0; Index < int(ESwitch::None); ++Index)
+		{
+			ESwitch Switch = ESwitch(Index);
+			if (gf_FindText(pCommandLine, gf_GetSwitchText(Switch)) >= 0)
+				return Switch;
+		}
+		return ESwitch::None;
+	}
 }

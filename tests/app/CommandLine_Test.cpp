@@ -30,3 +30,58 @@ TEST(FindText, TextEndingInsideThePatternIsNotFound)
 	EXPECT_EQ(gf_FindText("-Serv", "-Service"), -1);
 	EXPECT_EQ(gf_FindText("ab-Servic", "-Service"), -1);
 }
+
+using NHushvane::ESwitch;
+using NHushvane::gf_FindSwitch;
+
+struct CSwitchCase
+{
+	const char *pCommandLine;
+	ESwitch Expected;
+};
+
+class FindSwitch : public ::testing::TestWithParam<CSwitchCase>
+{
+};
+
+TEST_P(FindSwitch, PicksTheFirstRowOfTheTablePresent)
+{
+	const CSwitchCase &Case = GetParam();
+	EXPECT_EQ(int(gf_FindSwitch(Case.pCommandLine)), int(Case.Expected)) << '"' << Case.pCommandLine << '"';
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLines, FindSwitch,
+	::testing::Values(
+		CSwitchCase{"", ESwitch::None},
+		CSwitchCase{nullptr, ESwitch::None},
+		CSwitchCase{"   ", ESwitch::None},
+		CSwitchCase{"-service", ESwitch::None},
+		CSwitchCase{"-addservice", ESwitch::None},
+		CSwitchCase{"-Servic", ESwitch::None},
+		CSwitchCase{"x-Servicey", ESwitch::Service},
+		CSwitchCase{"-Service Hushvane", ESwitch::Service},
+		CSwitchCase{"-AddService", ESwitch::AddService},
+		CSwitchCase{"-RemoveService", ESwitch::RemoveService},
+		CSwitchCase{"-StartService", ESwitch::StartService},
+		CSwitchCase{"-StopService", ESwitch::StopService},
+		CSwitchCase{"-UninstallDrivers", ESwitch::UninstallDrivers},
+		CSwitchCase{"-RunAsProgram", ESwitch::RunAsProgram},
+		// An earlier row wins whatever the order on the line.
+		CSwitchCase{"-Service -AddService", ESwitch::AddService},
+		CSwitchCase{"-RunAsProgram -StopService", ESwitch::StopService},
+		CSwitchCase{"-Service -UninstallDrivers", ESwitch::UninstallDrivers},
+		CSwitchCase{"-StartService -RemoveService", ESwitch::RemoveService},
+		CSwitchCase{"-Service -RunAsProgram", ESwitch::RunAsProgram},
+		CSwitchCase{"foo-StopServicebar", ESwitch::StopService}));
+
+TEST(SwitchText, EveryRowHasItsTextAndFindsItself)
+{
+	for (int Index = 0; Index < int(ESwitch::None); ++Index)
+	{
+		const char *pText = NHushvane::gf_GetSwitchText(ESwitch(Index));
+		ASSERT_NE(pText, nullptr) << Index;
+		EXPECT_EQ(pText[0], '-');
+		EXPECT_EQ(int(gf_FindSwitch(pText)), Index) << pText;
+	}
+	EXPECT_EQ(NHushvane::gf_GetSwitchText(ESwitch::None), nullptr);
+}
