@@ -1,0 +1,465 @@
+#pragma once
+// Argument wrappers of the format engine. Each wrapper holds one argument (integers by value,
+// strings by reference) and knows how to parse the options of its placeholder and append the
+// formatted value. The virtual slots are, in order: destructor, f_Release, f_Format, f_Query,
+// f_GetInt, f_GetFloat, f_GetDouble, f_HandleOption, f_GetObjectSize.
+#include "zel/library/core/general/Zel_Format_Options.h"
+#include "zel/library/core/general/Zel_Memory.h"
+
+#include <type_traits>
+
+namespace NZel::NStr
+{
+	class CStrFormatType
+	{
+	public:
+		explicit CStrFormatType(bool bHeapAllocated) : fp_bHeapAllocated(bHeapAllocated ? 1u : 0u)
+		{
+		}
+		virtual ~CStrFormatType() = default;
+		// In-place release for wrappers that hold something; none of ours does.
+		virtual void f_Release()
+		{
+		}
+		bool f_IsHeapAllocated() const
+		{
+			return fp_bHeapAllocated != 0;
+		}
+
+	protected:
+		CStrFormatType(const CStrFormatType &) = default;
+		uint32 fp_bHeapAllocated;
+	};
+
+	template <typename t_CTraits, typename t_CCollector>
+	class TICStrFormatType : public CStrFormatType
+	{
+	public:
+		using CStrType = typename t_CTraits::CStrType;
+		using CStrFormatType::CStrFormatType;
+
+		// Parses this placeholder's options (pOptions: the text after the index) and appends
+		// the formatted value at Pos.
+		virtual void f_Format(CStrType &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector) = 0;
+		virtual int32 f_Query()
+		{
+			return 0;
+		}
+		virtual int32 f_GetInt() = 0;
+		virtual float f_GetFloat() = 0;
+		virtual double f_GetDouble() = 0;
+		// Applies one option to the record; false when this type does not know it.
+		virtual bool f_HandleOption(CFormatOptions &Options, const COption &Option, t_CCollector &Collector)
+		{
+			return fp_HandleCommonOption(Options, Option, Collector);
+		}
+		virtual int32 f_GetObjectSize() = 0;
+
+	protected:
+		// Runs the option list into Options; unknown options leave a marker in the output.
+		void fp_ParseOptions(CStrType &Out, int32 &Pos, const char *p, t_CCollector &Collector, CFormatOptions &Options)
+		{
+			while (*p && *p != '}')
+			{
+				COption Option = NPrivate::gf_NextOption(p);
+				if (Option.f_Category && !f_HandleOption(Options, Option, Collector))
+					NPrivate::gf_AppendUnknownOption(Out, Pos, Option);
+				if (*p == ',')
+					++p;
+			}
+		}
+
+		static bool fp_HandleCommonOption(CFormatOptions &Options, const COption &Option, t_CCollector &Collector)
+		{
+			const char *pArg = Option.f_pArgument;
+			switch (Option.f_Category)
+			{
+			case 'L':
+				if (Option.f_Option)
+					return false;
+				Options.f_MinLength = Collector.f_ReadNumber(pArg, 0);
+				return true;
+			case 'M':
+				if (Option.f_Option)
+					return false;
+				Options.f_MaxLength = Collector.f_ReadNumber(pArg, 2147483647);
+				return true;
+			case 'S':
+				switch (Option.f_Option)
+				{
+				case 'L':
+					Options.f_MinLength = Collector.f_ReadNumber(pArg, 0);
+					return true;
+				case 'M':
+					Options.f_MaxLength = Collector.f_ReadNumber(pArg, 2147483647);
+					return true;
+				case 'J':
+				case 'Z':
+					Options.f_MinLength = Options.f_MaxLength = Collector.f_ReadNumber(pArg, 0);
+					return true;
+				case 'F':
+					if (*pArg)
+						Options.f_Fill = *pArg;
+					return true;
+				default:
+					return false;
+				}
+			case 'A':
+				if (Option.f_Option == '-')
+				{
+					Options.f_AlignAmount = Collector.f_ReadNumber(pArg, 0);
+					Options.f_KeepLeft = 1;
+					Options.f_PlainJustify = 0;
+					return true;
+				}
+				if (Option.f_Option == '+')
+				{
+					Options.f_AlignAmount = Collector.f_ReadNumber(pArg, 0);
+					Options.f_PlainJustify = Options.f_AlignAmount != 0;
+					return true;
+				}
+				return false;
+			default:
+				return false;
+			}
+		}
+	};
+
+	// Integers: t_CValue is one of int32, uint32, int64, uint64 (smaller types are widened
+	// when they are added).
+	template <typename t_CTraits, typename t_CCollector, typename t_CValue>
+	class TCStrFormatType_Int : public TICStrFormatType<t_CTraits, t_CCollector>
+	{
+		using CBase = TICStrFormatType<t_CTraits, t_CCollector>;
+		using CUnsigned = std::make_unsigned_t<t_CValue>;
+		using CBaseType = std::conditional_t<sizeof(t_CValue) == 8, uint64, uint32>;
+		using COptions = TCFormatOptionsInt<CBaseType>;
+
+	public:
+		using typename CBase::CStrType;
+
+		TCStrFormatType_Int(t_CValue Value, bool bHeapAllocated) : CBase(bHeapAllocated), fp_Value(Value)
+		{
+		}
+
+		void f_Format(CStrType &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector) override
+		{
+			COptions Options;
+			this->fp_ParseOptions(Out, Pos, pOptions, Collector, Options);
+			// 64 binary digits, a sign, and room for separators of the grouped bases.
+			char Buffer[96];
+			char *pEnd = Buffer + sizeof(Buffer);
+			char *p = pEnd;
+			CUnsigned Magnitude = CUnsigned(fp_Value);
+			if constexpr (std::is_signed_v<t_CValue>)
+			{
+				if (fp_Value < 0)
+				{
+					Options.f_Negative = 1;
+					Options.f_ForceSign = 1;
+					Magnitude = CUnsigned(0) - CUnsigned(fp_Value);
+				}
+			}
+			if (Magnitude == 0)
+				*--p = '0';
+			else
+			{
+				CUnsigned Base = CUnsigned(Options.f_Base);
+				bool bGroup = Options.f_GroupSeparator && Base >= 8 && Base <= 10;
+				char Letter = Options.f_UpperDigits ? 'A' : 'a';
+				int32 nDigits = 0;
+				while (Magnitude)
+				{
+					if (bGroup && nDigits && nDigits % 3 == 0)
+						*--p = Options.f_GroupSeparator;
+					CUnsigned Digit = Base == 16 ? (Magnitude & 15) : Magnitude % Base;
+					Magnitude = Base == 16 ? (Magnitude >> 4) : Magnitude / Base;
+					*--p = Digit < 10 ? char('0' + Digit) : char(Letter + (Digit - 10));
+					++nDigits;
+				}
+				if (Options.f_ForceSign)
+					*--p = Options.f_Negative ? '-' : '+';
+			}
+			NPrivate::gf_Justify(Out, Pos, p, int32(pEnd - p), gc_KindLatin1, Options);
+		}
+		int32 f_GetInt() override
+		{
+			return int32(uint32(fp_Value));
+		}
+		float f_GetFloat() override
+		{
+			return float(fp_Value);
+		}
+		double f_GetDouble() override
+		{
+			return double(fp_Value);
+		}
+		bool f_HandleOption(CFormatOptions &OptionsBase, const COption &Option, t_CCollector &Collector) override
+		{
+			if (Option.f_Category != 'N')
+				return CBase::fp_HandleCommonOption(OptionsBase, Option, Collector);
+			COptions &Options = static_cast<COptions &>(OptionsBase);
+			const char *pArg = Option.f_pArgument;
+			switch (Option.f_Option)
+			{
+			case '+':
+				Options.f_ForceSign = 1;
+				return true;
+			case 'B':
+				Options.f_Base = 2;
+				return true;
+			case 'O':
+				Options.f_Base = 8;
+				return true;
+			case 'H':
+				Options.f_Base = 16;
+				return true;
+			case 'F':
+			{
+				int32 Base;
+				switch (NPrivate::gf_Upper(*pArg))
+				{
+				case 'B':
+					Base = 2;
+					break;
+				case 'O':
+					Base = 8;
+					break;
+				case 'N':
+					Base = 10;
+					break;
+				case 'H':
+					Base = 16;
+					break;
+				default:
+					Base = Collector.f_ReadNumber(pArg, 10);
+					break;
+				}
+				Options.f_Base = CBaseType(Base < 2 ? 2 : Base > 36 ? 36 : Base);
+				return true;
+			}
+			case 'C':
+				Options.f_UpperDigits = *pArg != '0';
+				return true;
+			case 'S':
+				Options.f_GroupSeparator = *pArg;
+				return true;
+			case 'T':
+				Options.f_GroupSeparator = char(Collector.f_ReadNumber(pArg, 0));
+				return true;
+			default:
+				return false;
+			}
+		}
+		int32 f_GetObjectSize() override
+		{
+			return int32(sizeof(*this));
+		}
+
+	private:
+		t_CValue fp_Value;
+	};
+
+	namespace NPrivate
+	{
+		// The integer value of a text, for a string given where "*" expects a number.
+		int32 gf_TextToInt(const char *pText, int32 Len);
+		double gf_TextToDouble(const char *pText, int32 Len);
+
+		// Shared body of the string wrappers.
+		template <typename t_CStr>
+		void gf_FormatText(t_CStr &Out, int32 &Pos, const char *pText, int32 Len, uint32 Kind, const CFormatOptionsStr &Options)
+		{
+			if (!Options.f_CaseConversion || Len <= 0)
+			{
+				gf_Justify(Out, Pos, pText, Len, Kind, Options);
+				return;
+			}
+			char Local[512];
+			char *pScratch = Local;
+			if (Len + 1 > int32(sizeof(Local)))
+			{
+				pScratch = static_cast<char *>(NMemory::CAllocator_Heap::f_Alloc(umint(Len) + 1));
+				if (!pScratch)
+				{
+					// No room to convert: the text goes out as it is rather than not at all.
+					gf_Justify(Out, Pos, pText, Len, Kind, Options);
+					return;
+				}
+			}
+			for (int32 i = 0; i < Len; ++i)
+			{
+				unsigned char c = static_cast<unsigned char>(pText[i]);
+				if (Options.f_CaseConversion == 1 && ((c >= 'a' && c <= 'z') || c >= 0xE0))
+					c = static_cast<unsigned char>(c - 0x20);
+				else if (Options.f_CaseConversion == 2 && ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDF)))
+					c = static_cast<unsigned char>(c + 0x20);
+				pScratch[i] = char(c);
+			}
+			pScratch[Len] = 0;
+			gf_Justify(Out, Pos, pScratch, Len, Kind, Options);
+			if (pScratch != Local)
+				NMemory::CAllocator_Heap::f_Free(pScratch);
+		}
+	}
+
+	// Common part of the two string wrappers: options of category C, the numeric readings.
+	template <typename t_CTraits, typename t_CCollector>
+	class TICStrFormatType_Text : public TICStrFormatType<t_CTraits, t_CCollector>
+	{
+		using CBase = TICStrFormatType<t_CTraits, t_CCollector>;
+
+	public:
+		using typename CBase::CStrType;
+		using CBase::CBase;
+
+		void f_Format(CStrType &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector) override
+		{
+			CFormatOptionsStr Options;
+			this->fp_ParseOptions(Out, Pos, pOptions, Collector, Options);
+			NPrivate::gf_FormatText(Out, Pos, fp_GetText(), fp_GetLen(), fp_GetKind(), Options);
+		}
+		int32 f_GetInt() override
+		{
+			return NPrivate::gf_TextToInt(fp_GetText(), fp_GetLen());
+		}
+		float f_GetFloat() override
+		{
+			return float(NPrivate::gf_TextToDouble(fp_GetText(), fp_GetLen()));
+		}
+		double f_GetDouble() override
+		{
+			return NPrivate::gf_TextToDouble(fp_GetText(), fp_GetLen());
+		}
+		bool f_HandleOption(CFormatOptions &OptionsBase, const COption &Option, t_CCollector &Collector) override
+		{
+			if (Option.f_Category != 'C')
+				return CBase::fp_HandleCommonOption(OptionsBase, Option, Collector);
+			CFormatOptionsStr &Options = static_cast<CFormatOptionsStr &>(OptionsBase);
+			if (Option.f_Option == 'U')
+				Options.f_CaseConversion = 1;
+			else if (Option.f_Option == 'L')
+				Options.f_CaseConversion = 2;
+			else
+				return false;
+			return true;
+		}
+
+	protected:
+		virtual const char *fp_GetText() = 0;
+		virtual int32 fp_GetLen() = 0;
+		virtual uint32 fp_GetKind() = 0;
+	};
+
+	// A string object (CStr or a fixed string), held by reference.
+	template <typename t_CTraits, typename t_CCollector, typename t_CArgTraits>
+	class TCStrFormatType_TStr : public TICStrFormatType_Text<t_CTraits, t_CCollector>
+	{
+		using CArg = typename t_CArgTraits::CStrType;
+
+	public:
+		TCStrFormatType_TStr(const CArg &Value, bool bHeapAllocated)
+			: TICStrFormatType_Text<t_CTraits, t_CCollector>(bHeapAllocated), fp_Value(Value)
+		{
+		}
+		int32 f_GetObjectSize() override
+		{
+			return int32(sizeof(*this));
+		}
+
+	protected:
+		const char *fp_GetText() override
+		{
+			return fp_Value.f_GetStr();
+		}
+		int32 fp_GetLen() override
+		{
+			return fp_Value.f_GetLen();
+		}
+		uint32 fp_GetKind() override
+		{
+			return fp_Value.f_GetKind();
+		}
+
+	private:
+		const CArg &fp_Value;
+	};
+
+	// A zero-terminated 8-bit text, measured when it is added (a null pointer is empty text).
+	template <typename t_CTraits, typename t_CCollector, typename t_CChar>
+	class TCStrFormatType_String : public TICStrFormatType_Text<t_CTraits, t_CCollector>
+	{
+	public:
+		TCStrFormatType_String(const t_CChar *pValue, bool bHeapAllocated)
+			: TICStrFormatType_Text<t_CTraits, t_CCollector>(bHeapAllocated), fp_pValue(pValue ? pValue : "")
+		{
+			int32 Len = 0;
+			while (fp_pValue[Len] && Len < 0x3FFFFFFF)
+				++Len;
+			fp_Len = Len;
+		}
+		int32 f_GetObjectSize() override
+		{
+			return int32(sizeof(*this));
+		}
+
+	protected:
+		const char *fp_GetText() override
+		{
+			return fp_pValue;
+		}
+		int32 fp_GetLen() override
+		{
+			return fp_Len;
+		}
+		uint32 fp_GetKind() override
+		{
+			return gc_KindLatin1;
+		}
+
+	private:
+		int32 fp_Len;
+		const t_CChar *fp_pValue;
+	};
+
+	// Which wrapper takes an argument of type t_CArg.
+	template <typename t_CTraits, typename t_CCollector, typename t_CArg, typename = void>
+	struct TCFormatWrapperFor
+	{
+		static_assert(sizeof(t_CArg) == 0, "no format wrapper for this argument type");
+	};
+
+	template <typename t_CTraits, typename t_CCollector, typename t_CArg>
+	struct TCFormatWrapperFor<t_CTraits, t_CCollector, t_CArg,
+		std::enable_if_t<std::is_integral_v<t_CArg> && !std::is_same_v<t_CArg, bool> && !std::is_same_v<t_CArg, char>>>
+	{
+		using CValue = std::conditional_t<sizeof(t_CArg) == 8,
+			std::conditional_t<std::is_signed_v<t_CArg>, int64, uint64>,
+			std::conditional_t<std::is_signed_v<t_CArg>, int32, uint32>>;
+		using CType = TCStrFormatType_Int<t_CTraits, t_CCollector, CValue>;
+	};
+
+	template <typename t_CTraits, typename t_CCollector>
+	struct TCFormatWrapperFor<t_CTraits, t_CCollector, CStr>
+	{
+		using CType = TCStrFormatType_TStr<t_CTraits, t_CCollector, CStrTraits_CStr>;
+	};
+
+	template <typename t_CTraits, typename t_CCollector, int32 t_Capacity>
+	struct TCFormatWrapperFor<t_CTraits, t_CCollector, TCStrImp_Fixed<t_Capacity>>
+	{
+		using CType = TCStrFormatType_TStr<t_CTraits, t_CCollector, TCTCStrTraits_Fixed<t_Capacity>>;
+	};
+
+	template <typename t_CTraits, typename t_CCollector>
+	struct TCFormatWrapperFor<t_CTraits, t_CCollector, char *>
+	{
+		using CType = TCStrFormatType_String<t_CTraits, t_CCollector, const char>;
+	};
+
+	template <typename t_CTraits, typename t_CCollector>
+	struct TCFormatWrapperFor<t_CTraits, t_CCollector, const char *>
+	{
+		using CType = TCStrFormatType_String<t_CTraits, t_CCollector, const char>;
+	};
+}

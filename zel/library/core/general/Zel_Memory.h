@@ -1,0 +1,29 @@
+#pragma once
+// The one seam through which the foundation library's strings and the format engine get heap
+// memory. A different heap plugs in here without touching the code that allocates.
+#include "zel/library/core/general/Zel_Types.h"
+
+namespace NZel::NMemory
+{
+	class CAllocator_Heap
+	{
+	public:
+		// A block of at least Size bytes, or null when the heap has no room. Size 0 gives a
+		// valid, freeable block.
+		static void *f_Alloc(umint Size);
+		// Resizes p (null behaves as f_Alloc). On failure returns null and p stays valid and
+		// unchanged, so a caller never loses what it had.
+		static void *f_Realloc(void *p, umint Size);
+		// Gives p back; null is ignored.
+		static void f_Free(void *p);
+		// The number of bytes the caller may use in p: at least what was asked for.
+		static umint f_GetSize(const void *p);
+
+		// Test hook: how many successful f_Alloc and f_Realloc calls this process made, so a
+		// test can prove that a code path allocates nothing (or exactly what it should).
+		static uint64 fs_GetAllocationCount();
+		// Test hook: while set above 0, that many further allocations succeed and the next
+		// ones fail (returning null) until the hook is reset with -1.
+		static void fs_SetFailAfter(int64 nAllocations);
+	};
+}

@@ -1,0 +1,283 @@
+#pragma once
+// CStr: the reference-counted, copy-on-write 8-bit string of the whole system, and the fixed
+// strings CFStr256 and TCStrImp_Fixed<n>. A CStr is one pointer to a shared heap block:
+//
+//   +0  reference count  (int32, interlocked)
+//   +4  capacity cache   (int32, units including the terminator; 0 = not yet known)
+//   +8  length word      (bits 0-29 length, 0x3FFFFFFF = unmeasured; bits 30-31 text kind)
+//   +12 text             (length + 1 units, zero-terminated)
+//
+// A null pointer is the empty string. A block whose count is above 1 is never written; every
+// changing operation first makes its block private. Kind 1 is one byte per character
+// (Latin-1), kind 2 is UTF-8; a higher kind can hold every text of a lower one.
+#include "zel/library/core/general/Zel_Types.h"
+
+#include <atomic>
+
+namespace NZel::NStr
+{
+	inline constexpr uint32 gc_LengthMask = 0x3FFFFFFFu;  // also the "unmeasured" mark
+	inline constexpr uint32 gc_KindShift = 30;
+	inline constexpr uint32 gc_KindLatin1 = 1;
+	inline constexpr uint32 gc_KindUtf8 = 2;
+	inline constexpr int32 gc_BlockHeaderSize = 12;
+
+	// Bytes of the heap block that holds nUnits units (terminator included) of UnitSize bytes:
+	// header + text rounded up to 16 bytes, and above 256 bytes to the next power of two.
+	umint gf_BlockSize(int32 nUnits, int32 UnitSize = 1);
+
+	// Byte-wise unsigned comparison: 2 * (a - b) at the first difference, -1 when a ends
+	// first, 1 when b ends first, 0 when equal. Null reads as empty.
+	int16 gf_Compare(const char *pA, const char *pB);
+
+	namespace NPrivate
+	{
+		struct CStrBlock
+		{
+			std::atomic<int32> f_RefCount;
+			// Both caches may be filled in by any reader of a shared block; all readers store
+			// the same value, so relaxed atomics are enough.
+			std::atomic<int32> f_Capacity;
+			std::atomic<uint32> f_LengthWord;
+
+			char *f_GetText()
+			{
+				return reinterpret_cast<char *>(this) + gc_BlockHeaderSize;
+			}
+		};
+		static_assert(sizeof(CStrBlock) == gc_BlockHeaderSize);
+
+		void gf_ReleaseBlock(CStrBlock *pBlock);
+	}
+
+	class CStr
+	{
+	public:
+		class CFormat; // Zel_Format.h
+
+		CStr() noexcept = default;
+		CStr(const char *pText);
+		CStr(const char *pText, int32 Count);
+		CStr(const CStr &Other) noexcept : fp_pBlock(Other.fp_pBlock)
+		{
+			if (fp_pBlock)
+				fp_pBlock->f_RefCount.fetch_add(1, std::memory_order_relaxed);
+		}
+		CStr(CStr &&Other) noexcept : fp_pBlock(Other.fp_pBlock)
+		{
+			Other.fp_pBlock = nullptr;
+		}
+		~CStr()
+		{
+			if (fp_pBlock)
+				NPrivate::gf_ReleaseBlock(fp_pBlock);
+		}
+
+		CStr &operator=(const CStr &Other) noexcept;
+		CStr &operator=(CStr &&Other) noexcept;
+		CStr &operator=(const char *pText);
+
+		// Never null: the empty string reads as a static zero byte.
+		const char *f_GetStr() const
+		{
+			return fp_pBlock ? fp_pBlock->f_GetText() : "";
+		}
+		// Measures (and caches) the length when it is marked unmeasured.
+		int32 f_GetLen() const;
+		int32 f_GetCapacity() const;
+		uint32 f_GetKind() const
+		{
+			return fp_pBlock ? fp_pBlock->f_LengthWord.load(std::memory_order_relaxed) >> gc_KindShift : gc_KindLatin1;
+		}
+		bool f_IsEmpty() const
+		{
+			return f_GetLen() == 0;
+		}
+		// How many CStr share this block (0 for the empty string); for diagnostics and tests.
+		int32 f_GetRefCount() const
+		{
+			return fp_pBlock ? fp_pBlock->f_RefCount.load(std::memory_order_relaxed) : 0;
+		}
+		void f_Clear();
+
+		// Room for nUnits units including the terminator; returns the capacity obtained, which
+		// is smaller than asked when memory ran out. 0 releases the block. With bDiscard the
+		// old text need not survive.
+		int32 f_Reserve(int32 nUnits, bool bDiscard = false);
+		// Room for the larger of Count + 1 and length + 1 units; the length is then unmeasured
+		// so that the next f_GetLen finds what was written. Null when the room cannot be had.
+		char *f_GetWritableBuffer(int32 Count);
+
+		// The building steps (format engine, assignments): write at Pos, zero-terminate, advance
+		// Pos. Texts of a different kind are converted as the kinds require; whatever does not
+		// fit into the memory obtained is cut.
+		void f_AppendText(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count);
+		void f_AppendText(int32 &Pos, uint32 Kind, const uint16 *pUnits, int32 Count);
+		void f_AppendChar(int32 &Pos, char Char, int32 Count);
+		// Ends building: Pos becomes the length (-1: measure it; 0: the string becomes empty)
+		// and the block is trimmed when it holds more than about SpareBytes bytes too many.
+		void f_SetLengthAndTrim(int32 Pos, int32 SpareBytes = 32);
+
+		// Appends Count kind-1 bytes (Count < 0: up to the zero terminator) at the end.
+		void f_Append(const char *pText, int32 Count = -1);
+
+		friend CStr operator+(const CStr &A, const CStr &B);
+		friend bool operator==(const CStr &A, const CStr &B)
+		{
+			return A.fp_pBlock == B.fp_pBlock || gf_Compare(A.f_GetStr(), B.f_GetStr()) == 0;
+		}
+		friend bool operator==(const CStr &A, const char *pB)
+		{
+			return gf_Compare(A.f_GetStr(), pB) == 0;
+		}
+
+	private:
+		NPrivate::CStrBlock *fp_pBlock = nullptr;
+
+		int32 fp_MakePrivate(int32 nUnits, bool bCopy);
+		void fp_AppendRaw(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count);
+		void fp_ConvertToUtf8(int32 &Pos);
+	};
+
+	CStr operator+(const CStr &A, const char *pB);
+	CStr operator+(const char *pA, const CStr &B);
+
+	// A string in a fixed buffer of t_Capacity bytes (terminator included): same reading and
+	// building operations as CStr, no heap, no sharing. What does not fit is dropped.
+	template <int32 t_Capacity>
+	class TCStrImp_Fixed
+	{
+		static_assert(t_Capacity >= 1);
+
+	public:
+		class CFormat; // Zel_Format.h
+
+		TCStrImp_Fixed()
+		{
+			fp_Text[0] = 0;
+		}
+		TCStrImp_Fixed(const char *pText)
+		{
+			fp_Text[0] = 0;
+			f_Append(pText, -1);
+		}
+
+		const char *f_GetStr() const
+		{
+			return fp_Text;
+		}
+		int32 f_GetLen() const
+		{
+			int32 Len = 0;
+			while (Len < t_Capacity - 1 && fp_Text[Len])
+				++Len;
+			return Len;
+		}
+		int32 f_GetCapacity() const
+		{
+			return t_Capacity;
+		}
+		uint32 f_GetKind() const
+		{
+			return gc_KindLatin1;
+		}
+		bool f_IsEmpty() const
+		{
+			return fp_Text[0] == 0;
+		}
+		void f_Clear()
+		{
+			fp_Text[0] = 0;
+		}
+		int32 f_Reserve(int32 nUnits, bool bDiscard = false)
+		{
+			if (bDiscard || nUnits <= 0)
+				fp_Text[0] = 0;
+			return t_Capacity;
+		}
+		char *f_GetWritableBuffer(int32 Count)
+		{
+			if (Count < 0 || Count >= t_Capacity)
+				return nullptr;
+			fp_Text[t_Capacity - 1] = 0;
+			return fp_Text;
+		}
+		void f_AppendText(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
+		{
+			(void)Kind; // fixed strings hold bytes as given
+			fp_ClampPos(Pos);
+			int32 n = Count < t_Capacity - 1 - Pos ? Count : t_Capacity - 1 - Pos;
+			for (int32 i = 0; i < n; ++i)
+				fp_Text[Pos + i] = pUnits[i];
+			if (n > 0)
+				Pos += n;
+			fp_Text[Pos] = 0;
+		}
+		void f_AppendChar(int32 &Pos, char Char, int32 Count)
+		{
+			fp_ClampPos(Pos);
+			int32 n = Count < t_Capacity - 1 - Pos ? Count : t_Capacity - 1 - Pos;
+			for (int32 i = 0; i < n; ++i)
+				fp_Text[Pos + i] = Char;
+			if (n > 0)
+				Pos += n;
+			fp_Text[Pos] = 0;
+		}
+		void f_SetLengthAndTrim(int32 Pos, int32 SpareBytes = 32)
+		{
+			(void)SpareBytes;
+			if (Pos < 0)
+				Pos = f_GetLen();
+			fp_ClampPos(Pos);
+			fp_Text[Pos] = 0;
+		}
+		void f_Append(const char *pText, int32 Count = -1)
+		{
+			if (!pText || !*pText)
+				return;
+			if (Count < 0)
+			{
+				Count = 0;
+				while (pText[Count] && Count < t_Capacity)
+					++Count;
+			}
+			int32 Pos = f_GetLen();
+			f_AppendText(Pos, gc_KindLatin1, pText, Count);
+		}
+
+		friend bool operator==(const TCStrImp_Fixed &A, const TCStrImp_Fixed &B)
+		{
+			return gf_Compare(A.fp_Text, B.fp_Text) == 0;
+		}
+		friend bool operator==(const TCStrImp_Fixed &A, const char *pB)
+		{
+			return gf_Compare(A.fp_Text, pB) == 0;
+		}
+
+	private:
+		char fp_Text[t_Capacity];
+
+		void fp_ClampPos(int32 &Pos) const
+		{
+			if (Pos < 0)
+				Pos = 0;
+			if (Pos > t_Capacity - 1)
+				Pos = t_Capacity - 1;
+		}
+	};
+
+	using CFStr256 = TCStrImp_Fixed<256>;
+	static_assert(sizeof(CFStr256) == 256);
+
+	// Traits naming the output string of each format-engine instantiation.
+	struct CStrTraits_CStr
+	{
+		using CStrType = CStr;
+	};
+	template <int32 t_Capacity>
+	struct TCTCStrTraits_Fixed
+	{
+		using CStrType = TCStrImp_Fixed<t_Capacity>;
+	};
+	using CStrTraits_CFStr256 = TCTCStrTraits_Fixed<256>;
+}
