@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace
@@ -52,6 +53,11 @@ namespace
 		CHandle(CHandle &&Other) noexcept : mp_hHandle(Other.mp_hHandle) { Other.mp_hHandle = nullptr; }
 		CHandle(const CHandle &) = delete;
 		CHandle &operator=(const CHandle &) = delete;
+		CHandle &operator=(CHandle &&Other) noexcept
+		{
+			std::swap(mp_hHandle, Other.mp_hHandle);
+			return *this;
+		}
 		~CHandle()
 		{
 			if (mp_hHandle && mp_hHandle != INVALID_HANDLE_VALUE)
