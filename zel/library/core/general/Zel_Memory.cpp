@@ -8,11 +8,16 @@ namespace NZel::NMemory
 	namespace
 	{
 		std::atomic<uint64> g_AllocationCount{0};
+		std::atomic<int64> g_LiveBlocks{0};
 		// -1: no failures injected. Otherwise the number of allocations still allowed.
 		std::atomic<int64> g_FailAfter{-1};
+		std::atomic<umint> g_SizeLimit{0};
 
-		bool fg_MayAllocate()
+		bool fg_MayAllocate(umint Size)
 		{
+			umint Limit = g_SizeLimit.load(std::memory_order_relaxed);
+			if (Limit && Size > Limit)
+				return false;
 			int64 Left = g_FailAfter.load(std::memory_order_relaxed);
 			while (Left >= 0)
 			{
@@ -27,11 +32,14 @@ namespace NZel::NMemory
 
 	void *CAllocator_Heap::f_Alloc(umint Size)
 	{
-		if (!fg_MayAllocate())
+		if (!fg_MayAllocate(Size))
 			return nullptr;
 		void *p = NPlatform::gf_HeapAlloc(Size);
 		if (p)
+		{
 			g_AllocationCount.fetch_add(1, std::memory_order_relaxed);
+			g_LiveBlocks.fetch_add(1, std::memory_order_relaxed);
+		}
 		return p;
 	}
 
@@ -39,7 +47,7 @@ namespace NZel::NMemory
 	{
 		if (!p)
 			return f_Alloc(Size);
-		if (!fg_MayAllocate())
+		if (!fg_MayAllocate(Size))
 			return nullptr;
 		void *pNew = NPlatform::gf_HeapRealloc(p, Size);
 		if (pNew)
@@ -50,7 +58,10 @@ namespace NZel::NMemory
 	void CAllocator_Heap::f_Free(void *p)
 	{
 		if (p)
+		{
+			g_LiveBlocks.fetch_sub(1, std::memory_order_relaxed);
 			NPlatform::gf_HeapFree(p);
+		}
 	}
 
 	umint CAllocator_Heap::f_GetSize(const void *p)
@@ -58,9 +69,19 @@ namespace NZel::NMemory
 		return p ? NPlatform::gf_HeapSize(p) : 0;
 	}
 
+	int64 CAllocator_Heap::fs_GetLiveBlockCount()
+	{
+		return g_LiveBlocks.load(std::memory_order_relaxed);
+	}
+
 	uint64 CAllocator_Heap::fs_GetAllocationCount()
 	{
 		return g_AllocationCount.load(std::memory_order_relaxed);
+	}
+
+	void CAllocator_Heap::fs_SetSizeLimit(umint MaxSize)
+	{
+		g_SizeLimit.store(MaxSize, std::memory_order_relaxed);
 	}
 
 	void CAllocator_Heap::fs_SetFailAfter(int64 nAllocations)

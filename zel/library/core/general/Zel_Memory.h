@@ -22,8 +22,13 @@ namespace NZel::NMemory
 		// Test hook: how many successful f_Alloc and f_Realloc calls this process made, so a
 		// test can prove that a code path allocates nothing (or exactly what it should).
 		static uint64 fs_GetAllocationCount();
+		// Test hook: blocks handed out by f_Alloc and not yet freed, over the whole process.
+		static int64 fs_GetLiveBlockCount();
 		// Test hook: while set above 0, that many further allocations succeed and the next
 		// ones fail (returning null) until the hook is reset with -1.
 		static void fs_SetFailAfter(int64 nAllocations);
+		// Test hook: requests above MaxSize bytes fail (0: no limit), so that tests and fuzzers
+		// can drive the out-of-memory paths without exhausting the machine.
+		static void fs_SetSizeLimit(umint MaxSize);
 	};
 }

@@ -12,7 +12,8 @@ namespace NZel::NStr
 	{
 		constexpr uint32 gc_KindMask = ~gc_LengthMask;
 		constexpr uint32 gc_NewBlockWord = (gc_KindLatin1 << gc_KindShift) | gc_LengthMask;
-		constexpr int32 gc_MaxUnits = int32(gc_LengthMask); // lengths must fit into 30 bits
+		// Lengths must stay below the 30-bit unmeasured mark, and a block at most 1 GiB.
+		constexpr int32 gc_MaxUnits = (1 << 30) - gc_BlockHeaderSize;
 
 		// A block's size as the trim rule estimates it: capacity + 4, above 256 bytes rounded
 		// down to a power of two.
