@@ -136,9 +136,9 @@ TEST(Exception, ThrowMacroNamesFileLineQualifiedFunctionAndClass)
 	NZelTest::NThrowers::TCHolder<int> Holder;
 	EXPECT_THROW(Holder.f_Throw(NStr::CStr("from a template")), CException);
 	// Compilers differ in how they spell the template arguments (t_C or int).
-	std::string Line = Capture.f_All();
-	EXPECT_NE(Line.find(" CException in NZelTest::NThrowers::TCHolder<"), std::string::npos) << Line;
-	EXPECT_NE(Line.find(">::f_Throw: from a template\n"), std::string::npos) << Line;
+	std::string Text = Capture.f_All();
+	EXPECT_NE(Text.find(" CException in NZelTest::NThrowers::TCHolder<"), std::string::npos) << Text;
+	EXPECT_NE(Text.find(">::f_Throw: from a template\n"), std::string::npos) << Text;
 }
 
 TEST(Exception, DiagnosticLineAndMessageCut)
