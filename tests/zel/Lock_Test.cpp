@@ -1,0 +1,210 @@
+#include "zel/library/core/general/Zel_Lock.h"
+#include "zel/library/core/runtime/Zel_Sys_Thread.h"
+
+#include "tests/zel/Thread_TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+using NZel::NThread::CLock;
+using NZel::NThread::CLockGuard;
+using NZel::NThread::CLockUnguard;
+using NZelTest::gc_SettleTime;
+using NZelTest::gf_WaitUntil;
+
+namespace
+{
+	bool gf_TryLockFromOtherThread(CLock &Lock)
+	{
+		bool bGot = false;
+		std::thread Other([&] {
+			bGot = Lock.f_TryLock();
+			if (bGot)
+				Lock.f_Unlock();
+		});
+		Other.join();
+		return bGot;
+	}
+}
+
+TEST(Lock, FreshLockIsFreeAndHasNoSemaphore)
+{
+	CLock Lock;
+	EXPECT_EQ(Lock.f_GetWaiterCount(), 0);
+	EXPECT_FALSE(Lock.f_HasSemaphore());
+	EXPECT_TRUE(gf_TryLockFromOtherThread(Lock));
+}
+
+TEST(Lock, UncontendedUseNeverCreatesSemaphore)
+{
+	auto const Before = NZel::NSys::gf_Semaphore_GetCreatedCount();
+	CLock Lock;
+	for (int i = 0; i < 1000; ++i)
+	{
+		Lock.f_Lock();
+		Lock.f_Lock();
+		Lock.f_Unlock();
+		Lock.f_Unlock();
+	}
+	EXPECT_FALSE(Lock.f_HasSemaphore());
+	EXPECT_EQ(NZel::NSys::gf_Semaphore_GetCreatedCount(), Before);
+	EXPECT_EQ(Lock.f_GetWaiterCount(), 0);
+}
+
+TEST(Lock, ThreeDeepRecursionIsReleasedOnlyByThirdUnlock)
+{
+	CLock Lock;
+	Lock.f_Lock();
+	Lock.f_Lock();
+	Lock.f_Lock();
+	EXPECT_EQ(Lock.f_GetWaiterCount(), 1); // the holder counts once, whatever its depth
+
+	std::atomic<bool> bAcquired{false};
+	std::thread Other([&] {
+		Lock.f_Lock();
+		bAcquired = true;
+		Lock.f_Unlock();
+	});
+	EXPECT_TRUE(gf_WaitUntil([&] { return Lock.f_GetWaiterCount() == 2; }));
+
+	Lock.f_Unlock();
+	std::this_thread::sleep_for(gc_SettleTime);
+	EXPECT_FALSE(bAcquired);
+	Lock.f_Unlock();
+	std::this_thread::sleep_for(gc_SettleTime);
+	EXPECT_FALSE(bAcquired);
+
+	Lock.f_Unlock();
+	EXPECT_TRUE(gf_WaitUntil([&] { return bAcquired.load(); }));
+	Other.join();
+	EXPECT_EQ(Lock.f_GetWaiterCount(), 0);
+	EXPECT_TRUE(gf_TryLockFromOtherThread(Lock));
+}
+
+TEST(Lock, TryLockFailsWhileAnotherThreadHoldsIt)
+{
+	CLock Lock;
+	Lock.f_Lock();
+	EXPECT_FALSE(gf_TryLockFromOtherThread(Lock));
+	EXPECT_TRUE(Lock.f_TryLock()); // recursive for the holder
+	Lock.f_Unlock();
+	EXPECT_FALSE(gf_TryLockFromOtherThread(Lock));
+	Lock.f_Unlock();
+	EXPECT_TRUE(gf_TryLockFromOtherThread(Lock));
+}
+
+// Two threads arrive at a fresh lock that is held: both find no semaphore and race to make
+// it. Repeated, so the race is really run; exactly one semaphore per lock each time.
+TEST(Lock, ContendingOnFreshLockCreatesExactlyOneSemaphore)
+{
+	for (int Round = 0; Round < 20; ++Round)
+	{
+		auto const Before = NZel::NSys::gf_Semaphore_GetCreatedCount();
+		CLock Lock;
+		int Counter = 0;
+		Lock.f_Lock();
+
+		std::atomic<int> nReady{0};
+		auto fContender = [&] {
+			++nReady;
+			while (nReady < 2)
+			{
+			}
+			Lock.f_Lock();
+			++Counter;
+			Lock.f_Unlock();
+		};
+		std::thread First(fContender);
+		std::thread Second(fContender);
+		bool const bBothWaiting = gf_WaitUntil([&] { return Lock.f_GetWaiterCount() == 3 && Lock.f_HasSemaphore(); });
+		Lock.f_Unlock();
+		First.join();
+		Second.join();
+
+		ASSERT_TRUE(bBothWaiting);
+		EXPECT_EQ(Counter, 2);
+		EXPECT_EQ(NZel::NSys::gf_Semaphore_GetCreatedCount() - Before, 1u) << "round " << Round;
+		EXPECT_EQ(Lock.f_GetWaiterCount(), 0);
+	}
+}
+
+TEST(Lock, ExcludesUnderHeavyContention)
+{
+	CLock Lock;
+	long Counter = 0;
+	int InsideNow = 0;
+	std::atomic<bool> bOverlap{false};
+	constexpr int c_nThreads = 4;
+	constexpr int c_nIterations = 5000;
+
+	std::vector<std::thread> Threads;
+	for (int t = 0; t < c_nThreads; ++t)
+	{
+		Threads.emplace_back([&] {
+			for (int i = 0; i < c_nIterations; ++i)
+			{
+				CLockGuard Guard(Lock);
+				if (++InsideNow != 1)
+					bOverlap = true;
+				++Counter;
+				if (i % 7 == 0)
+				{
+					CLockGuard Again(Lock); // recursion inside contention
+					++Counter;
+				}
+				--InsideNow;
+			}
+		});
+	}
+	for (auto &Thread : Threads)
+		Thread.join();
+
+	long const PerThread = c_nIterations + (c_nIterations + 6) / 7;
+	EXPECT_EQ(Counter, c_nThreads * PerThread);
+	EXPECT_FALSE(bOverlap);
+	EXPECT_EQ(Lock.f_GetWaiterCount(), 0);
+}
+
+TEST(Lock, GuardReleasesAtScopeEndAndUnguardReleasesOnce)
+{
+	CLock Lock;
+	{
+		CLockGuard Outer(Lock);
+		CLockGuard Inner(Lock);
+		EXPECT_FALSE(gf_TryLockFromOtherThread(Lock));
+		{
+			CLockUnguard Unguard(Lock); // depth 2 -> 1: still held
+			EXPECT_FALSE(gf_TryLockFromOtherThread(Lock));
+		}
+		EXPECT_FALSE(gf_TryLockFromOtherThread(Lock));
+	}
+	EXPECT_TRUE(gf_TryLockFromOtherThread(Lock));
+
+	Lock.f_Lock();
+	{
+		CLockUnguard Unguard(Lock); // depth 1 -> 0: free while in scope
+		EXPECT_TRUE(gf_TryLockFromOtherThread(Lock));
+	}
+	EXPECT_FALSE(gf_TryLockFromOtherThread(Lock));
+	Lock.f_Unlock();
+}
+
+TEST(Lock, UnguardTakesLockBackWhenExceptionLeavesScope)
+{
+	CLock Lock;
+	Lock.f_Lock();
+	try
+	{
+		CLockUnguard Unguard(Lock);
+		throw 1;
+	}
+	catch (int)
+	{
+	}
+	EXPECT_FALSE(gf_TryLockFromOtherThread(Lock));
+	Lock.f_Unlock();
+	EXPECT_TRUE(gf_TryLockFromOtherThread(Lock));
+}

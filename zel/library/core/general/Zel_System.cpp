@@ -1,0 +1,37 @@
+#include "zel/library/core/general/Zel_System.h"
+
+#include "zel/library/core/general/Zel_Event_Link.h"
+
+#include <new>
+
+namespace NZel
+{
+	namespace
+	{
+#ifdef _WIN32
+		using CSystemFlavour = CSystemWindowsMSVC;
+#else
+		using CSystemFlavour = CSystem;
+#endif
+	}
+
+	CSystem::CSystem()
+		: fp_pEventLinkPool(std::make_unique<NThread::CEventLinkPool>())
+	{
+	}
+
+	CSystem::~CSystem() = default;
+
+	NThread::CEventLinkPool &CSystem::f_GetEventLinkPool()
+	{
+		return *fp_pEventLinkPool;
+	}
+
+	CSystem &gf_GetSystem()
+	{
+		// Placement into static storage: made once, thread-safe, never destroyed.
+		alignas(CSystemFlavour) static unsigned char s_Storage[sizeof(CSystemFlavour)];
+		static CSystem *const s_pSystem = new (s_Storage) CSystemFlavour;
+		return *s_pSystem;
+	}
+}

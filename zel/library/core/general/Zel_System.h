@@ -1,0 +1,40 @@
+#pragma once
+// The process-wide system object: one per process, owning what the foundation library shares
+// between all threads (the event link pool, thread storage).
+//
+// It is made on first use by gf_GetSystem (a function-local static, so its construction is
+// thread-safe and happens before any code that asks for it, including the constructors of
+// other static objects) and never destroyed: objects whose destructors run late in process
+// exit (static locks, events, thread records) may still use it then.
+#include <memory>
+
+namespace NZel
+{
+	namespace NThread
+	{
+		class CEventLinkPool;
+	}
+
+	class CSystem
+	{
+	public:
+		class CThreadStorageContext;
+
+		CSystem();
+		virtual ~CSystem();
+		CSystem(CSystem const &) = delete;
+		CSystem &operator=(CSystem const &) = delete;
+
+		NThread::CEventLinkPool &f_GetEventLinkPool();
+
+	private:
+		std::unique_ptr<NThread::CEventLinkPool> fp_pEventLinkPool;
+	};
+
+	// The Windows flavour of the system object.
+	class CSystemWindowsMSVC : public CSystem
+	{
+	};
+
+	CSystem &gf_GetSystem();
+}

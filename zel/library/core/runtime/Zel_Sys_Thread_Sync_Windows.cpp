@@ -1,0 +1,84 @@
+// Waits, semaphores, manual-reset events and the calling thread's identity over kernel32.
+#include "zel/library/core/runtime/Zel_Sys_Thread.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+namespace NZel::NSys
+{
+	namespace
+	{
+		std::atomic<uint32> g_SemaphoresCreated{0};
+	}
+
+	uint32 gf_Thread_GetCurrentId()
+	{
+		return GetCurrentThreadId();
+	}
+
+	void gf_Thread_Yield()
+	{
+		Sleep(1);
+	}
+
+	void gf_Wait(CHandle hObject)
+	{
+		WaitForSingleObject(hObject, INFINITE);
+	}
+
+	void gf_WaitUnlessInvalid(CHandle hObject)
+	{
+		if (hObject != gf_GetInvalidHandle())
+			WaitForSingleObject(hObject, INFINITE);
+	}
+
+	bool gf_WaitTimeout(CHandle hObject, uint32 Milliseconds)
+	{
+		return WaitForSingleObject(hObject, Milliseconds) == WAIT_OBJECT_0;
+	}
+
+	void gf_Close(CHandle hObject)
+	{
+		CloseHandle(hObject);
+	}
+
+	void gf_CloseUnlessInvalid(CHandle hObject)
+	{
+		if (hObject != gf_GetInvalidHandle())
+			CloseHandle(hObject);
+	}
+
+	CHandle gf_Semaphore_Create(int32 InitialCount, int32 MaximumCount)
+	{
+		CHandle hSemaphore = CreateSemaphoreW(nullptr, InitialCount, MaximumCount, nullptr);
+		if (hSemaphore)
+			g_SemaphoresCreated.fetch_add(1, std::memory_order_relaxed);
+		return hSemaphore;
+	}
+
+	bool gf_Semaphore_Release(CHandle hSemaphore, int32 Count)
+	{
+		return ReleaseSemaphore(hSemaphore, Count, nullptr) != FALSE;
+	}
+
+	uint32 gf_Semaphore_GetCreatedCount()
+	{
+		return g_SemaphoresCreated.load(std::memory_order_relaxed);
+	}
+
+	CHandle gf_Event_CreateManualReset(bool bInitialState)
+	{
+		return CreateEventA(nullptr, TRUE, bInitialState ? TRUE : FALSE, nullptr);
+	}
+
+	void gf_Event_Set(CHandle hEvent)
+	{
+		SetEvent(hEvent);
+	}
+
+	void gf_Event_Reset(CHandle hEvent)
+	{
+		ResetEvent(hEvent);
+	}
+}
