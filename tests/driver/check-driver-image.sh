@@ -1,0 +1,47 @@
+#!/bin/sh
+# check-driver-image.sh <objdump> <image> <label> [<image> <label> ...]
+# Fails unless every image imports only from ntoskrnl.exe and HAL.dll, has the native subsystem,
+# and carries a version resource with the driver's description, file name, product and version.
+set -u
+objdump=$1
+shift
+status=0
+
+fail() {
+	echo "FAIL $label: $*"
+	status=1
+}
+
+while [ $# -ge 2 ]; do
+	image=$1 label=$2
+	shift 2
+	headers=$("$objdump" -p "$image") || { fail "cannot read $image"; continue; }
+
+	dlls=$(printf '%s\n' "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort -u | tr '\n' ' ')
+	[ -n "$dlls" ] || fail "no imports found"
+	for dll in $dlls; do
+		case "$dll" in
+			ntoskrnl.exe|HAL.dll) ;;
+			*) fail "imports from $dll" ;;
+		esac
+	done
+	printf '%s\n' "$headers" | grep -Eq '^Subsystem[[:space:]]+0*1[[:space:]]+\(NT native\)' \
+		|| fail "subsystem is not native"
+
+	# Version strings are UTF-16 inside .rsrc: dump the section and drop the zero bytes, which
+	# leaves each key directly followed by its value.
+	text=$("$objdump" -s -j .rsrc "$image" 2>/dev/null \
+		| sed -n 's/^ [0-9a-f]\{4,\} \(\([0-9a-f]\{2,8\} \)\{1,4\}\).*/\1/p' | tr -d ' \n' \
+		| sed 's/\(..\)/\1\n/g' | grep -v '^00$' | grep -v '^$' \
+		| while read -r byte; do printf "\\$(printf '%03o' "0x$byte")"; done)
+	for want in VS_VERSION_INFO "FileDescriptionHushvane Driver" "OriginalFilenameHushvane.sys" \
+		"ProductNameHushvaneDriver" "FileVersion1.00" "ProductVersion1.00"; do
+		printf '%s' "$text" | grep -aqF "$want" || fail "version resource lacks \"$want\""
+	done
+	case "$label" in
+		test) printf '%s' "$text" | grep -aqF "FileVersion1.00 test build" || fail "test image lacks its own version text" ;;
+		*) printf '%s' "$text" | grep -aqF "test build" && fail "shipped image carries the test version text" ;;
+	esac
+	[ $status -eq 0 ] && echo "ok $label: $dlls, native, version resource present"
+done
+exit $status
