@@ -1,0 +1,234 @@
+#include "KvWin/KvService.h"
+#include "KvWin/KvServiceControl.h"
+
+#include "zel/library/core/general/Zel_Exception.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using NZel::NStr::CStr;
+
+namespace
+{
+	// A service whose operations only record that they ran.
+	class CRecordingService final : public CKvService
+	{
+	public:
+		explicit CRecordingService(const char *pName = "Hushvane", int StartResult = 1)
+			: CKvService(pName, "Display", "Description")
+			, fp_StartResult(StartResult)
+		{
+		}
+
+		int f_OnStart() override
+		{
+			fp_Calls.push_back("start");
+			return fp_StartResult;
+		}
+		int f_OnStop() override
+		{
+			fp_Calls.push_back("stop");
+			return 1;
+		}
+		int f_OnPause() override
+		{
+			fp_Calls.push_back("pause");
+			return 1;
+		}
+		int f_OnResume() override
+		{
+			fp_Calls.push_back("resume");
+			return 1;
+		}
+
+		std::vector<std::string> fp_Calls;
+
+	private:
+		int fp_StartResult;
+	};
+
+	class CRecordingReporter final : public ICKvServiceReporter
+	{
+	public:
+		bool f_Report(const CKvServiceStatus &Status, NZel::uint32 &ErrorCode) override
+		{
+			fp_Reports.push_back(Status);
+			if (fp_FailWith)
+			{
+				ErrorCode = fp_FailWith;
+				return false;
+			}
+			return true;
+		}
+		void f_DebugOutput(const CStr &Line) override
+		{
+			fp_Lines.push_back(Line.f_GetStr());
+		}
+
+		NZel::uint32 fp_FailWith = 0;
+		std::vector<CKvServiceStatus> fp_Reports;
+		std::vector<std::string> fp_Lines;
+	};
+
+	CKvServiceStatus fg_StatusIn(NZel::uint32 State)
+	{
+		CKvServiceStatus Status = gf_KvServiceInitialStatus();
+		Status.dwCurrentState = State;
+		return Status;
+	}
+
+	using CCalls = std::vector<std::string>;
+	using CLines = std::vector<std::string>;
+}
+
+TEST(KvServiceInstance, SecondObjectThrowsAndChangesNothing)
+{
+	CRecordingService First("Hushvane");
+	EXPECT_EQ(CKvService::fs_GetInstance(), &First);
+	try
+	{
+		CRecordingService Second("Other");
+		FAIL() << "a second service object was made";
+	}
+	catch (const NZel::NException::CException &Exception)
+	{
+		EXPECT_STREQ(Exception.f_GetMessage(), "You cannot have two services running in the same process at once");
+	}
+	EXPECT_EQ(CKvService::fs_GetInstance(), &First);
+	EXPECT_STREQ(CKvService::fs_GetServiceName().f_GetStr(), "Hushvane");
+}
+
+TEST(KvServiceInstance, NewObjectAfterTheFirstIsGoneAndTextsOutliveIt)
+{
+	{
+		CRecordingService First("First");
+	}
+	EXPECT_EQ(CKvService::fs_GetInstance(), nullptr);
+	EXPECT_STREQ(CKvService::fs_GetServiceName().f_GetStr(), "First");
+	CRecordingService Second("Second");
+	EXPECT_EQ(CKvService::fs_GetInstance(), &Second);
+	EXPECT_STREQ(CKvService::fs_GetServiceName().f_GetStr(), "Second");
+	EXPECT_STREQ(CKvService::fs_GetDisplayName().f_GetStr(), "Display");
+	EXPECT_STREQ(CKvService::fs_GetDescription().f_GetStr(), "Description");
+}
+
+TEST(KvServiceStatus, InitialStatusAnnouncesStopAndPauseOnly)
+{
+	CKvServiceStatus Status = gf_KvServiceInitialStatus();
+	EXPECT_EQ(Status.dwServiceType, 0x30u);
+	EXPECT_EQ(Status.dwCurrentState, 2u);
+	EXPECT_EQ(Status.dwControlsAccepted, 3u);
+	EXPECT_EQ(Status.dwWin32ExitCode, 0u);
+	EXPECT_EQ(Status.dwServiceSpecificExitCode, 0u);
+	EXPECT_EQ(Status.dwCheckPoint, 0u);
+	EXPECT_EQ(Status.dwWaitHint, 0u);
+}
+
+TEST(KvServiceStart, SuccessfulStartReportsRunningAndReturnsTheThread)
+{
+	CRecordingService Service;
+	CRecordingReporter Reporter;
+	CKvServiceStatus Status = gf_KvServiceInitialStatus();
+	gf_KvServiceRunStart(Service, Status, Reporter);
+	EXPECT_EQ(Service.fp_Calls, CCalls{"start"});
+	ASSERT_EQ(Reporter.fp_Reports.size(), 1u);
+	EXPECT_EQ(Reporter.fp_Reports[0].dwCurrentState, 4u);
+	EXPECT_EQ(Reporter.fp_Reports[0].dwWin32ExitCode, 0u);
+	EXPECT_EQ(Reporter.fp_Lines, CLines{" [Hushvane] Returning the Main Thread\n"});
+}
+
+TEST(KvServiceStart, FailedStartReportsStoppedWithExitCodeOneAndNoLine)
+{
+	CRecordingService Service("Hushvane", 0);
+	CRecordingReporter Reporter;
+	Reporter.fp_FailWith = 5; // not even a failed report is mentioned
+	CKvServiceStatus Status = gf_KvServiceInitialStatus();
+	gf_KvServiceRunStart(Service, Status, Reporter);
+	ASSERT_EQ(Reporter.fp_Reports.size(), 1u);
+	EXPECT_EQ(Reporter.fp_Reports[0].dwCurrentState, 1u);
+	EXPECT_EQ(Reporter.fp_Reports[0].dwWin32ExitCode, 1u);
+	EXPECT_TRUE(Reporter.fp_Lines.empty());
+}
+
+TEST(KvServiceStart, FailedRunningReportWritesTheErrorLine)
+{
+	CRecordingService Service;
+	CRecordingReporter Reporter;
+	Reporter.fp_FailWith = 6;
+	CKvServiceStatus Status = gf_KvServiceInitialStatus();
+	gf_KvServiceRunStart(Service, Status, Reporter);
+	EXPECT_EQ(Status.dwCurrentState, 4u); // the state is kept although the report failed
+	EXPECT_EQ(Reporter.fp_Lines, (CLines{" [Hushvane] SetServiceStatus error 6\n", " [Hushvane] Returning the Main Thread\n"}));
+}
+
+struct CControlCase
+{
+	const char *pName;
+	NZel::uint32 StateBefore;
+	NZel::uint32 Control;
+	CCalls Calls;
+	NZel::uint32 StateAfter;
+	CLines Lines;
+};
+
+class KvServiceControl : public ::testing::TestWithParam<CControlCase>
+{
+};
+
+TEST_P(KvServiceControl, RunsTheFittingOperationAndReportsOnce)
+{
+	const CControlCase &Case = GetParam();
+	CRecordingService Service;
+	CRecordingReporter Reporter;
+	CKvServiceStatus Status = fg_StatusIn(Case.StateBefore);
+	Status.dwWin32ExitCode = 9;
+	gf_KvServiceHandleControl(Service, Status, Reporter, Case.Control);
+	EXPECT_EQ(Service.fp_Calls, Case.Calls);
+	ASSERT_EQ(Reporter.fp_Reports.size(), 1u);
+	EXPECT_EQ(Reporter.fp_Reports[0].dwCurrentState, Case.StateAfter);
+	EXPECT_EQ(Status.dwCurrentState, Case.StateAfter);
+	EXPECT_EQ(Reporter.fp_Reports[0].dwCheckPoint, 0u);
+	EXPECT_EQ(Reporter.fp_Reports[0].dwWaitHint, 0u);
+	EXPECT_EQ(Reporter.fp_Reports[0].dwControlsAccepted, 3u);
+	// Only a stop clears the exit code; other controls leave the status as it was.
+	EXPECT_EQ(Reporter.fp_Reports[0].dwWin32ExitCode, Case.Control == 1 ? 0u : 9u);
+	EXPECT_EQ(Reporter.fp_Lines, Case.Lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, KvServiceControl,
+	::testing::Values(
+		CControlCase{"StopRunning", 4, 1, {"stop"}, 1, {" [Hushvane] Leaving MyService \n"}},
+		CControlCase{"StopPausedResumesFirst", 7, 1, {"resume", "stop"}, 1, {" [Hushvane] Leaving MyService \n"}},
+		CControlCase{"PauseRunning", 4, 2, {"pause"}, 7, {}},
+		CControlCase{"PausePaused", 7, 2, {}, 7, {}},
+		CControlCase{"ContinuePaused", 7, 3, {"resume"}, 4, {}},
+		CControlCase{"ContinueRunning", 4, 3, {}, 4, {}},
+		CControlCase{"InterrogateRunning", 4, 4, {}, 4, {}},
+		CControlCase{"InterrogatePaused", 7, 4, {}, 7, {}},
+		CControlCase{"Shutdown", 4, 5, {}, 4, {" [Hushvane] Unrecognized opcode 5\n"}},
+		CControlCase{"Zero", 4, 0, {}, 4, {" [Hushvane] Unrecognized opcode 0\n"}},
+		CControlCase{"UserCode", 7, 200, {}, 7, {" [Hushvane] Unrecognized opcode 200\n"}},
+		CControlCase{"Largest", 4, 0xFFFFFFFFu, {}, 4, {" [Hushvane] Unrecognized opcode 4294967295\n"}}),
+	[](const ::testing::TestParamInfo<CControlCase> &Info) { return std::string(Info.param.pName); });
+
+TEST(KvServiceControlReport, FailedStopReportIsLoggedBeforeLeaving)
+{
+	CRecordingService Service;
+	CRecordingReporter Reporter;
+	Reporter.fp_FailWith = 1062;
+	CKvServiceStatus Status = fg_StatusIn(4);
+	gf_KvServiceHandleControl(Service, Status, Reporter, 1);
+	EXPECT_EQ(Status.dwCurrentState, 1u);
+	EXPECT_EQ(Reporter.fp_Lines, (CLines{" [Hushvane] SetServiceStatus error 1062\n", " [Hushvane] Leaving MyService \n"}));
+}
+
+TEST(KvServiceDebugLine, NameIsTextAndOnlyTheDispatcherLineHasNoBlank)
+{
+	CRecordingService Service("Odd{}Name");
+	EXPECT_STREQ(gf_KvServiceDebugLine(true, "] Unrecognized opcode {}\n", 7).f_GetStr(), " [Odd{}Name] Unrecognized opcode 7\n");
+	EXPECT_STREQ(gf_KvServiceDebugLine(false, "] StartServiceCtrlDispatcher error = {}\n", 1063).f_GetStr(),
+		"[Odd{}Name] StartServiceCtrlDispatcher error = 1063\n");
+	EXPECT_STREQ(gf_KvServiceDebugLine(true, "] Leaving MyService \n").f_GetStr(), " [Odd{}Name] Leaving MyService \n");
+}
