@@ -357,6 +357,17 @@ TEST(FormatArguments, ResultThatCannotGrowIsCut)
 		NZelTest::CHeapFailureScope NoHeap(0);
 		EXPECT_TRUE(Format.f_ToString().f_IsEmpty());
 	}
+	{
+		// Once the result could not grow, nothing after the cut is added: no holes.
+		CStr::CFormat Padded("ab{sl100000}x{}yz");
+		Padded << "v" << "w";
+		NZelTest::CHeapFailureScope Limit(-1, 4096);
+		CStr Result = Padded.f_ToString();
+		std::string Text(Result.f_GetStr());
+		ASSERT_GT(Text.size(), 3u);
+		EXPECT_EQ(Text.substr(0, 2), "ab");
+		EXPECT_EQ(Text.find_first_not_of(' ', 2), std::string::npos) << "only the padding that fitted";
+	}
 }
 
 TEST(FormatArguments, NumericReadings)

@@ -17,7 +17,7 @@ TEST(StrThreads, CopiesAreReleasedAndWrittenConcurrently)
 	const CStr Shared("a string handed between threads");
 	const std::string Expected(Shared.f_GetStr());
 	constexpr int c_Threads = 4;
-	constexpr int c_Rounds = 20000;
+	constexpr int c_Rounds = 5000;
 	std::atomic<int> Failures{0};
 	std::atomic<bool> Go{false};
 	std::vector<std::thread> Threads;

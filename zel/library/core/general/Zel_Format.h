@@ -223,11 +223,12 @@ namespace NZel::NStr
 	template <typename t_CTraits>
 	typename TCStrAggregate<t_CTraits>::CStrType TCStrAggregate<t_CTraits>::CFormat::f_ToString()
 	{
-		CStrType Out;
+		CStrType Result;
+		TCFormatOutput<CStrType> Out(Result);
 		int32 Pos = 0;
 		fp_NextArgument = 0;
-		if (Out.f_Reserve(1) <= 0)
-			return Out;
+		if (Result.f_Reserve(1) <= 0)
+			return Result;
 		const char *p = fp_pFormat ? fp_pFormat : "";
 		while (*p)
 		{
@@ -238,8 +239,9 @@ namespace NZel::NStr
 			while (p < pRunEnd)
 			{
 				int32 Room = Out.f_Reserve(Pos + 32) - 1 - Pos;
-				if (Room <= 0)
+				if (Room <= 0 || Out.f_IsFull())
 				{
+					Out.f_SetFull();
 					p = pRunEnd; // full: the rest is dropped, the format text still consumed
 					break;
 				}
@@ -303,10 +305,10 @@ namespace NZel::NStr
 				++p;
 		}
 		if (Pos == 0)
-			Out.f_Clear();
+			Result.f_Clear();
 		else
-			Out.f_SetLengthAndTrim(Pos, 0);
-		return Out;
+			Result.f_SetLengthAndTrim(Pos, 0);
+		return Result;
 	}
 
 	class CStr::CFormat : public TCStrAggregate<CStrTraits_CStr>::CFormat

@@ -38,6 +38,52 @@ namespace NZel::NStr
 		const char *f_pArgument = nullptr;
 	};
 
+	// The engine's view of the result string: make room, append a run of text of a kind,
+	// append a character n times, each at a write position that it advances. Once the string
+	// could not take all of an append (a fixed string is full, or a growing one could not get
+	// memory) everything after is dropped, so the result is always the text that fitted, in
+	// order, without holes.
+	template <typename t_CStr>
+	class TCFormatOutput
+	{
+	public:
+		explicit TCFormatOutput(t_CStr &Str) : fp_Str(Str)
+		{
+		}
+		int32 f_Reserve(int32 nUnits)
+		{
+			return fp_Str.f_Reserve(nUnits);
+		}
+		bool f_IsFull() const
+		{
+			return fp_bFull;
+		}
+		void f_AppendText(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
+		{
+			if (fp_bFull || Count <= 0)
+				return;
+			int32 Before = Pos;
+			fp_Str.f_AppendText(Pos, Kind, pUnits, Count);
+			fp_bFull = Pos - Before < Count;
+		}
+		void f_AppendChar(int32 &Pos, char Char, int32 Count)
+		{
+			if (fp_bFull || Count <= 0)
+				return;
+			int32 Before = Pos;
+			fp_Str.f_AppendChar(Pos, Char, Count);
+			fp_bFull = Pos - Before < Count;
+		}
+		void f_SetFull()
+		{
+			fp_bFull = true;
+		}
+
+	private:
+		t_CStr &fp_Str;
+		bool fp_bFull = false;
+	};
+
 	namespace NPrivate
 	{
 		inline char gf_Upper(char c)

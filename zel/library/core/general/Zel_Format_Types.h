@@ -40,7 +40,7 @@ namespace NZel::NStr
 
 		// Parses this placeholder's options (pOptions: the text after the index) and appends
 		// the formatted value at Pos.
-		virtual void f_Format(CStrType &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector) = 0;
+		virtual void f_Format(TCFormatOutput<CStrType> &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector) = 0;
 		virtual int32 f_Query()
 		{
 			return 0;
@@ -57,7 +57,7 @@ namespace NZel::NStr
 
 	protected:
 		// Runs the option list into Options; unknown options leave a marker in the output.
-		void fp_ParseOptions(CStrType &Out, int32 &Pos, const char *p, t_CCollector &Collector, CFormatOptions &Options)
+		void fp_ParseOptions(TCFormatOutput<CStrType> &Out, int32 &Pos, const char *p, t_CCollector &Collector, CFormatOptions &Options)
 		{
 			while (*p && *p != '}')
 			{
@@ -142,7 +142,7 @@ namespace NZel::NStr
 		{
 		}
 
-		void f_Format(CStrType &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector) override
+		void f_Format(TCFormatOutput<CStrType> &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector) override
 		{
 			COptions Options;
 			this->fp_ParseOptions(Out, Pos, pOptions, Collector, Options);
@@ -313,7 +313,7 @@ namespace NZel::NStr
 		using typename CBase::CStrType;
 		using CBase::CBase;
 
-		void f_Format(CStrType &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector) override
+		void f_Format(TCFormatOutput<CStrType> &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector) override
 		{
 			CFormatOptionsStr Options;
 			this->fp_ParseOptions(Out, Pos, pOptions, Collector, Options);
