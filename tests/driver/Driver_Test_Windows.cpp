@@ -360,6 +360,36 @@ TEST_F(CDriverTest, StopUnloadsTheDriverAndRestartBeginsEmpty)
 	fp_ExpectRecord(5, 501, true);
 }
 
+TEST_F(CDriverTest, DeviceRefusesOpensWithoutAdministrators)
+{
+	// Wine keeps a device's security descriptor but does not consult it when the device is
+	// opened (measured: a token whose Administrators group is deny-only opens it). The descriptor
+	// itself is checked in CDeviceSecurity; this case checks the whole path on Windows.
+	if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version"))
+		GTEST_SKIP() << "Wine does not apply device DACLs to opens";
+
+	HANDLE RawProcessToken = nullptr;
+	ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &RawProcessToken));
+	CHandle ProcessToken(RawProcessToken);
+	BYTE AdministratorsSid[SECURITY_MAX_SID_SIZE];
+	DWORD SidSize = sizeof(AdministratorsSid);
+	ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, AdministratorsSid, &SidSize));
+	SID_AND_ATTRIBUTES Disable = {AdministratorsSid, 0};
+	HANDLE RawRestricted = nullptr;
+	ASSERT_TRUE(CreateRestrictedToken(ProcessToken.f_Get(), 0, 1, &Disable, 0, nullptr, 0, nullptr, &RawRestricted));
+	CHandle Restricted(RawRestricted);
+	HANDLE RawImpersonation = nullptr;
+	ASSERT_TRUE(DuplicateToken(Restricted.f_Get(), SecurityImpersonation, &RawImpersonation));
+	CHandle Impersonation(RawImpersonation);
+
+	ASSERT_TRUE(SetThreadToken(nullptr, Impersonation.f_Get()));
+	CFileHandle Denied = gf_OpenHushvaneDevice();
+	DWORD Error = GetLastError();
+	RevertToSelf();
+	EXPECT_FALSE(Denied.f_IsValid());
+	EXPECT_EQ(Error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
 TEST(CDriverReleaseImageTest, RefusesTheTestControlCode)
 {
 	CTestKernelService Service(gc_ServiceName, HV_RELEASE_DRIVER_IMAGE, gc_ImageFile);
