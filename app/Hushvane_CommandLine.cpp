@@ -27,13 +27,13 @@ namespace NHushvane
 	{
 		switch (Switch)
 		{
-		case ESwitch::AddService:
+		case ESwitch::Add:
 			return "-AddService";
-		case ESwitch::RemoveService:
+		case ESwitch::Remove:
 			return "-RemoveService";
-		case ESwitch::StartService:
+		case ESwitch::Start:
 			return "-StartService";
-		case ESwitch::StopService:
+		case ESwitch::Stop:
 			return "-StopService";
 		case ESwitch::UninstallDrivers:
 			return "-UninstallDrivers";

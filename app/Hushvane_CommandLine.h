@@ -7,13 +7,14 @@ namespace NHushvane
 	// -1 when there is none or when either text is empty (or null).
 	NZel::int32 gf_FindText(const char *pText, const char *pPattern);
 
-	// The program's switches, in the order they are tested.
+	// The program's switches, in the order they are tested. The registration rows are named
+	// without "Service": <windows.h> turns StartService into a macro.
 	enum class ESwitch
 	{
-		AddService,
-		RemoveService,
-		StartService,
-		StopService,
+		Add,
+		Remove,
+		Start,
+		Stop,
 		UninstallDrivers,
 		RunAsProgram,
 		Service,

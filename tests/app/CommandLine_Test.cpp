@@ -60,19 +60,19 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, FindSwitch,
 		CSwitchCase{"-Servic", ESwitch::None},
 		CSwitchCase{"x-Servicey", ESwitch::Service},
 		CSwitchCase{"-Service Hushvane", ESwitch::Service},
-		CSwitchCase{"-AddService", ESwitch::AddService},
-		CSwitchCase{"-RemoveService", ESwitch::RemoveService},
-		CSwitchCase{"-StartService", ESwitch::StartService},
-		CSwitchCase{"-StopService", ESwitch::StopService},
+		CSwitchCase{"-AddService", ESwitch::Add},
+		CSwitchCase{"-RemoveService", ESwitch::Remove},
+		CSwitchCase{"-StartService", ESwitch::Start},
+		CSwitchCase{"-StopService", ESwitch::Stop},
 		CSwitchCase{"-UninstallDrivers", ESwitch::UninstallDrivers},
 		CSwitchCase{"-RunAsProgram", ESwitch::RunAsProgram},
 		// An earlier row wins whatever the order on the line.
-		CSwitchCase{"-Service -AddService", ESwitch::AddService},
-		CSwitchCase{"-RunAsProgram -StopService", ESwitch::StopService},
+		CSwitchCase{"-Service -AddService", ESwitch::Add},
+		CSwitchCase{"-RunAsProgram -StopService", ESwitch::Stop},
 		CSwitchCase{"-Service -UninstallDrivers", ESwitch::UninstallDrivers},
-		CSwitchCase{"-StartService -RemoveService", ESwitch::RemoveService},
+		CSwitchCase{"-StartService -RemoveService", ESwitch::Remove},
 		CSwitchCase{"-Service -RunAsProgram", ESwitch::RunAsProgram},
-		CSwitchCase{"foo-StopServicebar", ESwitch::StopService}));
+		CSwitchCase{"foo-StopServicebar", ESwitch::Stop}));
 
 TEST(SwitchText, EveryRowHasItsTextAndFindsItself)
 {
