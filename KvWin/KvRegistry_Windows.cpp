@@ -1,0 +1,226 @@
+#include "KvWin/KvRegistry.h"
+#include "zel/library/core/general/Zel_System_Handle.h"
+#include "zel/library/core/general/Zel_Exception.h"
+#include "zel/library/core/general/Zel_Format.h"
+#include "zel/library/core/runtime/Zel_Sys_Debug.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace NKv
+{
+	using NZel::NStr::CStr;
+	using NZel::uint32;
+	using NZel::uint8;
+
+	namespace
+	{
+		struct CRegKeyTraits
+		{
+			using CHandle = HKEY;
+			static CHandle fs_Invalid() noexcept { return nullptr; }
+			static void fs_Close(CHandle hKey) noexcept { RegCloseKey(hKey); }
+		};
+		using CKvRegKey = NZel::TCUniqueHandle<CRegKeyTraits>;
+
+		std::wstring fg_ToWide(const CStr &Text)
+		{
+			int Length = Text.f_GetLen();
+			if (Length <= 0)
+				return std::wstring();
+			int WideLength = MultiByteToWideChar(CP_ACP, 0, Text.f_GetStr(), Length, nullptr, 0);
+			std::wstring Wide(size_t(WideLength > 0 ? WideLength : 0), L'\0');
+			if (WideLength > 0)
+				MultiByteToWideChar(CP_ACP, 0, Text.f_GetStr(), Length, Wide.data(), WideLength);
+			return Wide;
+		}
+
+		CStr fg_FromWide(const wchar_t *pText, int Length)
+		{
+			CStr Result;
+			if (Length <= 0)
+				return Result;
+			int NarrowLength = WideCharToMultiByte(CP_ACP, 0, pText, Length, nullptr, 0, nullptr, nullptr);
+			if (NarrowLength <= 0)
+				return Result;
+			char *pBuffer = Result.f_GetWritableBuffer(NarrowLength);
+			if (!pBuffer)
+				DZelThrow(NZel::NException::CExceptionMemory, "Out of memory for a registry text");
+			int Written = WideCharToMultiByte(CP_ACP, 0, pText, Length, pBuffer, NarrowLength, nullptr, nullptr);
+			pBuffer[Written > 0 ? Written : 0] = 0;
+			return Result;
+		}
+
+		// The registry functions return their error instead of setting the thread's last
+		// error, so the text comes from the returned code.
+		[[noreturn]] void fg_ThrowRegistryError(const char *pFunction, LSTATUS Error)
+		{
+			NZel::NStr::CFStr256 Message = NZel::NStr::CFStr256::CFormat("{}: {}") << pFunction << NZel::NSys::gf_GetErrorText(uint32(Error));
+			DZelThrow(NZel::NException::CException, Message);
+		}
+
+		// Value name for Windows: an empty name means the key's default value, passed as null.
+		const wchar_t *fg_ValueName(const std::wstring &Name)
+		{
+			return Name.empty() ? nullptr : Name.c_str();
+		}
+
+		HKEY fg_RootFromSelector(NZel::int32 Selector)
+		{
+			switch (Selector)
+			{
+			case 1:
+				return HKEY_CURRENT_USER;
+			case 2:
+				return HKEY_CLASSES_ROOT;
+			default:
+				return HKEY_LOCAL_MACHINE;
+			}
+		}
+
+		// Splits zero-separated UTF-16 strings: the walk stops at the first empty string or at
+		// the end of the data read.
+		void fg_AppendStringList(const wchar_t *pData, size_t CharCount, std::vector<CStr> &List)
+		{
+			size_t Position = 0;
+			while (Position < CharCount)
+			{
+				size_t End = Position;
+				while (End < CharCount && pData[End] != 0)
+					++End;
+				if (End == Position)
+					break;
+				List.push_back(fg_FromWide(pData + Position, int(End - Position)));
+				Position = End + 1;
+			}
+		}
+	}
+
+	CWin32_Registry::CWin32_Registry(NZel::int32 RootSelector, CStr BasePath)
+		: fp_Root(reinterpret_cast<NZel::umint>(fg_RootFromSelector(RootSelector)))
+		, fp_BasePath(BasePath)
+	{
+	}
+
+	CStr CWin32_Registry::f_GetFullPath(const CStr &Key) const
+	{
+		if (fp_BasePath.f_IsEmpty())
+			return Key;
+		return fp_BasePath + CStr("\\") + Key;
+	}
+
+	bool CWin32_Registry::f_ValueExists(const CStr &Key, const CStr &ValueName) const
+	{
+		try
+		{
+			std::wstring Path = fg_ToWide(f_GetFullPath(Key));
+			std::wstring Name = fg_ToWide(ValueName);
+			HKEY hKey = nullptr;
+			if (RegOpenKeyExW(reinterpret_cast<HKEY>(fp_Root), Path.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+				return false;
+			CKvRegKey OpenKey(hKey);
+			DWORD Type = 0;
+			return RegQueryValueExW(OpenKey.f_Get(), fg_ValueName(Name), nullptr, &Type, nullptr, nullptr) == ERROR_SUCCESS;
+		}
+		catch (...)
+		{
+			// Out of memory while forming the path: the value cannot be reached.
+			return false;
+		}
+	}
+
+	void CWin32_Registry::ReadRegKey(const CStr &Key, const CStr &ValueName, uint32 *pNumber, CStr *pString,
+		std::vector<uint8> *pBytes, std::vector<CStr> *pStringList) const
+	{
+		std::wstring Path = fg_ToWide(f_GetFullPath(Key));
+		std::wstring NameText = fg_ToWide(ValueName);
+		const wchar_t *pName = fg_ValueName(NameText);
+
+		HKEY hKey = nullptr;
+		LSTATUS Status = RegOpenKeyExW(reinterpret_cast<HKEY>(fp_Root), Path.c_str(), 0, KEY_READ, &hKey);
+		if (Status != ERROR_SUCCESS)
+			fg_ThrowRegistryError("RegOpenKeyExW", Status);
+		CKvRegKey OpenKey(hKey);
+
+		DWORD Type = 0;
+		Status = RegQueryValueExW(OpenKey.f_Get(), pName, nullptr, &Type, nullptr, nullptr);
+		if (Status != ERROR_SUCCESS)
+			fg_ThrowRegistryError("RegQueryValueExW", Status);
+
+		switch (Type)
+		{
+		case REG_SZ:
+		case REG_EXPAND_SZ:
+		case REG_BINARY:
+		case REG_MULTI_SZ:
+		case REG_RESOURCE_LIST:
+		case REG_RESOURCE_REQUIREMENTS_LIST:
+			{
+				DWORD Size = 0;
+				Status = RegQueryValueExW(OpenKey.f_Get(), pName, nullptr, nullptr, nullptr, &Size);
+				if (Status != ERROR_SUCCESS)
+					fg_ThrowRegistryError("RegQueryValueExW", Status);
+				DWORD EvenSize = (Size + 1) & ~DWORD(1);
+				if (pStringList)
+				{
+					// Two zero characters of slack beyond the data, so an unterminated value ends.
+					std::vector<wchar_t> Buffer(EvenSize / 2 + 2, L'\0');
+					DWORD Read = EvenSize;
+					Status = RegQueryValueExW(OpenKey.f_Get(), pName, nullptr, nullptr, reinterpret_cast<BYTE *>(Buffer.data()), &Read);
+					if (Status != ERROR_SUCCESS)
+						fg_ThrowRegistryError("RegQueryValueExW", Status);
+					fg_AppendStringList(Buffer.data(), (Read & ~DWORD(1)) / 2, *pStringList);
+				}
+				else if (pString)
+				{
+					std::vector<wchar_t> Buffer(EvenSize / 2 + 3, L'\0');
+					DWORD Read = EvenSize;
+					Status = RegQueryValueExW(OpenKey.f_Get(), pName, nullptr, nullptr, reinterpret_cast<BYTE *>(Buffer.data()), &Read);
+					if (Status != ERROR_SUCCESS)
+						fg_ThrowRegistryError("RegQueryValueExW", Status);
+					Buffer[Read / 2] = 0;
+					int Length = 0;
+					while (Buffer[size_t(Length)] != 0)
+						++Length;
+					*pString = fg_FromWide(Buffer.data(), Length);
+				}
+				else if (pBytes)
+				{
+					pBytes->resize(Size);
+					DWORD Read = Size;
+					Status = RegQueryValueExW(OpenKey.f_Get(), pName, nullptr, nullptr, pBytes->empty() ? nullptr : pBytes->data(), &Read);
+					if (Status != ERROR_SUCCESS)
+						fg_ThrowRegistryError("RegQueryValueExW", Status);
+					pBytes->resize(Read);
+				}
+				else
+					DZelThrow(NZel::NException::CException, "Wrong valuetype");
+			}
+			break;
+		case REG_DWORD:
+		case REG_DWORD_BIG_ENDIAN:
+			{
+				if (!pNumber)
+					DZelThrow(NZel::NException::CException, "Wrong valuetype");
+				// A value shorter than 4 bytes leaves the higher bytes at 0.
+				uint32 Number = 0;
+				DWORD Read = sizeof(Number);
+				Status = RegQueryValueExW(OpenKey.f_Get(), pName, nullptr, nullptr, reinterpret_cast<BYTE *>(&Number), &Read);
+				if (Status != ERROR_SUCCESS)
+					fg_ThrowRegistryError("RegQueryValueExW", Status);
+				*pNumber = Number;
+			}
+			break;
+		default:
+			DZelThrow(NZel::NException::CException, "Unknown valuetype");
+		}
+	}
+
+	uint32 CWin32_Registry::f_ReadDword(const CStr &Key, const CStr &ValueName) const
+	{
+		uint32 Number = 0;
+		ReadRegKey(Key, ValueName, &Number, nullptr, nullptr, nullptr);
+		return Number;
+	}
+}
