@@ -364,7 +364,8 @@ TEST(FormatArguments, ResultThatCannotGrowIsCut)
 		NZelTest::CHeapFailureScope Limit(-1, 4096);
 		CStr Result = Padded.f_ToString();
 		std::string Text(Result.f_GetStr());
-		ASSERT_GT(Text.size(), 3u);
+		ASSERT_GE(Text.size(), 2u);
+		EXPECT_LT(Text.size(), 4096u);
 		EXPECT_EQ(Text.substr(0, 2), "ab");
 		EXPECT_EQ(Text.find_first_not_of(' ', 2), std::string::npos) << "only the padding that fitted";
 	}

@@ -227,7 +227,7 @@ namespace NZel::NStr
 		TCFormatOutput<CStrType> Out(Result);
 		int32 Pos = 0;
 		fp_NextArgument = 0;
-		if (Result.f_Reserve(1) <= 0)
+		if (!Out.f_Begin())
 			return Result;
 		const char *p = fp_pFormat ? fp_pFormat : "";
 		while (*p)
@@ -304,10 +304,7 @@ namespace NZel::NStr
 			if (*p)
 				++p;
 		}
-		if (Pos == 0)
-			Result.f_Clear();
-		else
-			Result.f_SetLengthAndTrim(Pos, 0);
+		Out.f_Finish(Pos);
 		return Result;
 	}
 

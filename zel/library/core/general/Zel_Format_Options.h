@@ -78,10 +78,144 @@ namespace NZel::NStr
 		{
 			fp_bFull = true;
 		}
+		// False when not even the terminator has room: the result stays empty.
+		bool f_Begin()
+		{
+			return fp_Str.f_Reserve(1) > 0;
+		}
+		// Records the length of the finished text; an empty result holds nothing.
+		void f_Finish(int32 Pos)
+		{
+			if (Pos <= 0)
+				fp_Str.f_Clear();
+			else
+				fp_Str.f_SetLengthAndTrim(Pos, 0);
+		}
 
 	private:
 		t_CStr &fp_Str;
 		bool fp_bFull = false;
+	};
+
+	// For CStr results the text is built in a stack buffer and the string made once, at its
+	// exact size, at the end: a typical message costs one heap allocation instead of a growing
+	// and trimmed block. Longer texts, and texts of another kind (which need the conversions of
+	// the string), move into the string and carry on there.
+	template <>
+	class TCFormatOutput<CStr>
+	{
+	public:
+		static constexpr int32 mc_LocalSize = 256;
+
+		explicit TCFormatOutput(CStr &Str) : fp_Str(Str)
+		{
+		}
+		bool f_IsFull() const
+		{
+			return fp_bFull;
+		}
+		void f_SetFull()
+		{
+			fp_bFull = true;
+		}
+		bool f_Begin()
+		{
+			return true;
+		}
+		int32 f_Reserve(int32 nUnits)
+		{
+			if (!fp_bSpilled)
+			{
+				if (nUnits <= mc_LocalSize)
+					return mc_LocalSize;
+				fp_Spill();
+			}
+			return fp_Str.f_Reserve(nUnits);
+		}
+		void f_AppendText(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
+		{
+			if (fp_bFull || Count <= 0)
+				return;
+			if (!fp_bSpilled && Kind == gc_KindLatin1 && Pos == fp_Len && Count < mc_LocalSize - Pos)
+			{
+				for (int32 i = 0; i < Count; ++i)
+					fp_Local[Pos + i] = pUnits[i];
+				Pos += Count;
+				fp_Len = Pos;
+				return;
+			}
+			if (!fp_bSpilled && !fp_Spill(Pos))
+				return;
+			int32 Before = Pos;
+			fp_Str.f_AppendText(Pos, Kind, pUnits, Count);
+			fp_bFull = Pos - Before < Count;
+		}
+		void f_AppendChar(int32 &Pos, char Char, int32 Count)
+		{
+			if (fp_bFull || Count <= 0)
+				return;
+			if (!fp_bSpilled && Pos == fp_Len && Count < mc_LocalSize - Pos)
+			{
+				for (int32 i = 0; i < Count; ++i)
+					fp_Local[Pos + i] = Char;
+				Pos += Count;
+				fp_Len = Pos;
+				return;
+			}
+			if (!fp_bSpilled && !fp_Spill(Pos))
+				return;
+			int32 Before = Pos;
+			fp_Str.f_AppendChar(Pos, Char, Count);
+			fp_bFull = Pos - Before < Count;
+		}
+		void f_Finish(int32 Pos)
+		{
+			if (!fp_bSpilled)
+			{
+				fp_Str.f_Clear();
+				if (fp_Len == 0 || fp_Str.f_Reserve(fp_Len + 1) <= 0)
+					return;
+				Pos = 0;
+				fp_Str.f_AppendText(Pos, gc_KindLatin1, fp_Local, fp_Len);
+			}
+			else
+				Pos = fp_Str.f_GetLen(); // what the string really holds, even after a cut
+			if (Pos <= 0)
+				fp_Str.f_Clear();
+			else
+				fp_Str.f_SetLengthAndTrim(Pos, 0);
+		}
+
+	private:
+		CStr &fp_Str;
+		bool fp_bFull = false;
+		bool fp_bSpilled = false;
+		int32 fp_Len = 0;
+		char fp_Local[mc_LocalSize];
+
+		// Moves the buffered text into the string; false (and full) when it did not all fit.
+		bool fp_Spill()
+		{
+			fp_bSpilled = true;
+			int32 Pos = 0;
+			fp_Str.f_Clear();
+			if (fp_Len > 0)
+				fp_Str.f_AppendText(Pos, gc_KindLatin1, fp_Local, fp_Len);
+			else
+				fp_Str.f_Reserve(1);
+			if (Pos < fp_Len)
+			{
+				fp_bFull = true;
+				return false;
+			}
+			return true;
+		}
+		bool fp_Spill(int32 &Pos)
+		{
+			bool bAll = fp_Spill();
+			Pos = fp_Str.f_GetLen();
+			return bAll;
+		}
 	};
 
 	namespace NPrivate

@@ -30,14 +30,24 @@ namespace NZel::NStr
 			return Size;
 		}
 
+		// The capacity of a block of Size bytes that we just allocated. The heap gives at least
+		// what was asked for, and asking it again would cost a locked call on every new block;
+		// a block of unknown size (capacity 0) is measured through the heap instead.
+		int32 fg_KnownCapacity(umint Size)
+		{
+			umint Units = Size - gc_BlockHeaderSize;
+			return Units > umint(gc_MaxUnits) ? gc_MaxUnits : int32(Units);
+		}
+
 		CStrBlock *fg_NewBlock(int32 nUnits)
 		{
-			void *pMem = CAllocator_Heap::f_Alloc(gf_BlockSize(nUnits));
+			umint Size = gf_BlockSize(nUnits);
+			void *pMem = CAllocator_Heap::f_Alloc(Size);
 			if (!pMem)
 				return nullptr;
 			CStrBlock *pBlock = static_cast<CStrBlock *>(pMem);
 			pBlock->f_RefCount.store(1, std::memory_order_relaxed);
-			pBlock->f_Capacity.store(0, std::memory_order_relaxed);
+			pBlock->f_Capacity.store(fg_KnownCapacity(Size), std::memory_order_relaxed);
 			pBlock->f_LengthWord.store(gc_NewBlockWord, std::memory_order_relaxed);
 			pBlock->f_GetText()[0] = 0;
 			return pBlock;
@@ -238,18 +248,17 @@ namespace NZel::NStr
 			return fp_MakePrivate(nUnits, !bDiscard);
 		if (Capacity >= nUnits)
 			return Capacity;
-		int32 Len = bDiscard ? 0 : fg_Length(fp_pBlock);
-		void *pNew = CAllocator_Heap::f_Realloc(fp_pBlock, gf_BlockSize(nUnits));
+		umint Size = gf_BlockSize(nUnits);
+		void *pNew = CAllocator_Heap::f_Realloc(fp_pBlock, Size);
 		if (!pNew)
 			return Capacity; // less room than asked; the text is kept
 		fp_pBlock = static_cast<CStrBlock *>(pNew);
-		fp_pBlock->f_Capacity.store(0, std::memory_order_relaxed);
+		fp_pBlock->f_Capacity.store(fg_KnownCapacity(Size), std::memory_order_relaxed);
 		if (bDiscard)
 		{
 			fp_pBlock->f_LengthWord.store(gc_NewBlockWord, std::memory_order_relaxed);
 			fp_pBlock->f_GetText()[0] = 0;
 		}
-		(void)Len;
 		return fg_Capacity(fp_pBlock);
 	}
 
@@ -468,7 +477,7 @@ namespace NZel::NStr
 		if (!pNew)
 			return; // a smaller block is only an economy; keep the larger one
 		fp_pBlock = static_cast<CStrBlock *>(pNew);
-		fp_pBlock->f_Capacity.store(0, std::memory_order_relaxed);
+		fp_pBlock->f_Capacity.store(fg_KnownCapacity(Wanted), std::memory_order_relaxed);
 	}
 
 	void CStr::f_Append(const char *pText, int32 Count)
