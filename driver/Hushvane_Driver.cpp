@@ -1,6 +1,7 @@
 // Load, unload and process reports of the Hushvane driver.
 #include "driver/Hushvane_Driver.h"
 #include "driver/Hushvane_Ring.h"
+#include "driver/Hushvane_TestFaults.h"
 
 PDEVICE_OBJECT g_pHushvaneDevice = nullptr;
 
@@ -40,7 +41,7 @@ namespace
  */
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT pDriverObject, PUNICODE_STRING pRegistryPath)
 {
-	UNREFERENCED_PARAMETER(pRegistryPath);
+	gf_LoadTestFaults(pRegistryPath);
 
 	UNICODE_STRING DeviceName;
 	RtlInitUnicodeString(&DeviceName, DHushvaneKernelDeviceName);
@@ -51,7 +52,9 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT pDriverObject, PUNICODE_STR
 	if (!NT_SUCCESS(Status))
 		return Status;
 
-	Status = gf_RestrictDeviceAccess(pDevice);
+	Status = gf_InjectedFault(EHushvaneSetupStep_DeviceAccess);
+	if (NT_SUCCESS(Status))
+		Status = gf_RestrictDeviceAccess(pDevice);
 	if (!NT_SUCCESS(Status))
 	{
 		fg_TearDown(pDevice, false);
@@ -60,7 +63,9 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT pDriverObject, PUNICODE_STR
 
 	UNICODE_STRING LinkName;
 	RtlInitUnicodeString(&LinkName, DHushvaneKernelLinkName);
-	Status = IoCreateSymbolicLink(&LinkName, &DeviceName);
+	Status = gf_InjectedFault(EHushvaneSetupStep_SymbolicLink);
+	if (NT_SUCCESS(Status))
+		Status = IoCreateSymbolicLink(&LinkName, &DeviceName);
 	if (!NT_SUCCESS(Status))
 	{
 		fg_TearDown(pDevice, false);
@@ -77,7 +82,8 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT pDriverObject, PUNICODE_STR
 	UNICODE_STRING EventName;
 	RtlInitUnicodeString(&EventName, DHushvaneKernelEventName);
 	// Creates the event, or opens it when an earlier load or a reader left it behind.
-	pExtension->Event = IoCreateNotificationEvent(&EventName, &pExtension->EventHandle);
+	if (NT_SUCCESS(gf_InjectedFault(EHushvaneSetupStep_Event)))
+		pExtension->Event = IoCreateNotificationEvent(&EventName, &pExtension->EventHandle);
 	if (!pExtension->Event)
 	{
 		pExtension->EventHandle = nullptr;
@@ -90,7 +96,9 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT pDriverObject, PUNICODE_STR
 	NHushvane::NRing::gf_Reset(*pExtension);
 	KeClearEvent(pExtension->Event);
 
-	Status = PsSetCreateProcessNotifyRoutine(ProcessNotifyCallback, FALSE);
+	Status = gf_InjectedFault(EHushvaneSetupStep_ProcessNotify);
+	if (NT_SUCCESS(Status))
+		Status = PsSetCreateProcessNotifyRoutine(ProcessNotifyCallback, FALSE);
 	if (!NT_SUCCESS(Status))
 	{
 		g_pHushvaneDevice = nullptr;

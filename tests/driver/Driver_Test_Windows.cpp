@@ -361,6 +361,11 @@ TEST_F(CDriverTest, StopUnloadsTheDriverAndRestartBeginsEmpty)
 
 	CFileHandle Gone = gf_OpenHushvaneDevice();
 	EXPECT_FALSE(Gone.f_IsValid()) << "device still present after stop";
+	// Nobody else holds the named event, so the unload's closing of its handle destroys it. (Wine
+	// ends the driver's host process with its last driver, which would hide a leaked handle; on
+	// Windows the handle would live on in the System process.)
+	CHandle GoneEvent = fg_OpenNotifyEvent();
+	EXPECT_FALSE(GoneEvent.f_IsValid()) << "event handle still open after stop";
 
 	ASSERT_TRUE(fp_pService->f_Start()) << fp_pService->f_GetError();
 	fp_Device = gf_OpenHushvaneDevice();
@@ -401,6 +406,44 @@ TEST_F(CDriverTest, DeviceRefusesOpensWithoutAdministrators)
 	RevertToSelf();
 	EXPECT_FALSE(Denied.f_IsValid());
 	EXPECT_EQ(Error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+TEST(CDriverLoadTest, SetUpFailingAtAnyStepLeavesNothingBehind)
+{
+	CTestKernelService Service(gc_ServiceName, HV_TEST_DRIVER_IMAGE, gc_ImageFile);
+	ASSERT_TRUE(Service.f_IsInstalled()) << Service.f_GetError();
+	struct CCase
+	{
+		DWORD m_Step;
+		const char *m_pStep;
+	};
+	// The test image reads "TestFailStep" from its service key and fails that step.
+	const CCase Cases[] = {
+		{1, "device access"},
+		{2, "symbolic link"},
+		{3, "notification event"},
+		{4, "process-notify registration"},
+	};
+	for (const CCase &Case : Cases)
+	{
+		ASSERT_TRUE(Service.f_SetDwordValue("TestFailStep", Case.m_Step)) << Service.f_GetError();
+		EXPECT_FALSE(Service.f_Start(10000)) << "load succeeded although " << Case.m_pStep << " failed";
+		EXPECT_EQ(Service.f_GetState(), static_cast<DWORD>(SERVICE_STOPPED)) << Case.m_pStep;
+		CFileHandle Device = gf_OpenHushvaneDevice();
+		EXPECT_FALSE(Device.f_IsValid()) << "device left behind after " << Case.m_pStep << " failed";
+		CHandle Event = fg_OpenNotifyEvent();
+		EXPECT_FALSE(Event.f_IsValid()) << "event left open after " << Case.m_pStep << " failed";
+	}
+
+	// Nothing left behind blocks the next load: no device or link name collides.
+	ASSERT_TRUE(Service.f_DeleteValue("TestFailStep")) << Service.f_GetError();
+	ASSERT_TRUE(Service.f_Start()) << Service.f_GetError();
+	CFileHandle Device = gf_OpenHushvaneDevice();
+	ASSERT_TRUE(Device.f_IsValid()) << "CreateFileA error " << GetLastError();
+	ASSERT_TRUE(gf_FeedProcessEvent(Device.f_Get(), 6, 600, true));
+	std::uint8_t Buffer[gc_RecordSize];
+	ASSERT_TRUE(gf_ReadProcessEvent(Device.f_Get(), Buffer, sizeof(Buffer)));
+	EXPECT_EQ(fg_Decode(Buffer).m_ProcessId, 600u);
 }
 
 TEST(CDriverReleaseImageTest, RefusesTheTestControlCode)

@@ -24,6 +24,9 @@ namespace NHushvaneTest
 					return false;
 				if (Status.dwCurrentState == State)
 					return true;
+				// Waiting for a start that ended in the stopped state: it will not run.
+				if (State == SERVICE_RUNNING && Status.dwCurrentState == SERVICE_STOPPED)
+					return false;
 				if (GetTickCount64() >= Deadline)
 					return false;
 				Sleep(20);
@@ -126,6 +129,20 @@ namespace NHushvaneTest
 		if (!fg_WaitForState(Service.f_Get(), SERVICE_STOPPED, TimeoutMs))
 			return fp_Fail("waiting for the service to stop", GetLastError());
 		return true;
+	}
+
+	bool CTestKernelService::f_SetDwordValue(const char *pName, DWORD Value)
+	{
+		std::string Key = "SYSTEM\\CurrentControlSet\\Services\\" + fp_ServiceName;
+		LSTATUS Status = RegSetKeyValueA(HKEY_LOCAL_MACHINE, Key.c_str(), pName, REG_DWORD, &Value, sizeof(Value));
+		return Status == ERROR_SUCCESS || fp_Fail("RegSetKeyValueA", DWORD(Status));
+	}
+
+	bool CTestKernelService::f_DeleteValue(const char *pName)
+	{
+		std::string Key = "SYSTEM\\CurrentControlSet\\Services\\" + fp_ServiceName;
+		LSTATUS Status = RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, Key.c_str(), pName);
+		return Status == ERROR_SUCCESS || Status == ERROR_FILE_NOT_FOUND || fp_Fail("RegDeleteKeyValueA", DWORD(Status));
 	}
 
 	DWORD CTestKernelService::f_GetState() const

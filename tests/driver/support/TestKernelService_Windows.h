@@ -26,11 +26,15 @@ namespace NHushvaneTest
 		CTestKernelService &operator=(const CTestKernelService &) = delete;
 
 		bool f_IsInstalled() const { return fp_bInstalled; }
-		// Starts the service and waits (at most TimeoutMs) until it runs.
+		// Starts the service and waits (at most TimeoutMs) until it runs. Fails at once when the
+		// start is refused or the service falls back to stopped (the driver failed to load).
 		bool f_Start(DWORD TimeoutMs = 30000);
 		// Stops the service and waits (at most TimeoutMs) until it has stopped. A stopped service
 		// counts as success.
 		bool f_Stop(DWORD TimeoutMs = 30000);
+		// Writes or deletes a value of the service's registry key.
+		bool f_SetDwordValue(const char *pName, DWORD Value);
+		bool f_DeleteValue(const char *pName);
 		// Current state (SERVICE_RUNNING, ...), or 0 when it cannot be read.
 		DWORD f_GetState() const;
 		// The text of the last failure, with the Windows error code.

@@ -1,0 +1,27 @@
+// Set-up failures on demand, for the test image only: its tests check that a load failing at
+// any step leaves nothing behind. In a shipped image every step reports success at compile time.
+#pragma once
+
+#include "driver/Hushvane_Driver.h"
+
+// The set-up steps of DriverEntry that can fail after something was created.
+enum EHushvaneSetupStep : ULONG
+{
+	EHushvaneSetupStep_DeviceAccess = 1,
+	EHushvaneSetupStep_SymbolicLink = 2,
+	EHushvaneSetupStep_Event = 3,
+	EHushvaneSetupStep_ProcessNotify = 4,
+};
+
+#ifdef HUSHVANE_TEST_BUILD
+// Reads the DWORD value "TestFailStep" of the driver's service key, if present.
+void gf_LoadTestFaults(PUNICODE_STRING pRegistryPath);
+// STATUS_UNSUCCESSFUL for the step named by "TestFailStep", else STATUS_SUCCESS.
+NTSTATUS gf_InjectedFault(EHushvaneSetupStep Step);
+#else
+inline void gf_LoadTestFaults(PUNICODE_STRING) {}
+constexpr NTSTATUS gf_InjectedFault(EHushvaneSetupStep)
+{
+	return STATUS_SUCCESS;
+}
+#endif
