@@ -1,6 +1,7 @@
 #include "zel/library/core/general/Zel_System.h"
 
 #include "zel/library/core/general/Zel_Event_Link.h"
+#include "zel/library/core/general/Zel_ThreadStorage.h"
 
 #include <new>
 
@@ -17,6 +18,7 @@ namespace NZel
 
 	CSystem::CSystem()
 		: fp_pEventLinkPool(std::make_unique<NThread::CEventLinkPool>())
+		, fp_pThreadStorage(std::make_unique<CThreadStorageContext>())
 	{
 	}
 
@@ -25,6 +27,11 @@ namespace NZel
 	NThread::CEventLinkPool &CSystem::f_GetEventLinkPool()
 	{
 		return *fp_pEventLinkPool;
+	}
+
+	CSystem::CThreadStorageContext &CSystem::f_GetThreadStorage()
+	{
+		return *fp_pThreadStorage;
 	}
 
 	CSystem &gf_GetSystem()

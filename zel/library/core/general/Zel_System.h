@@ -26,9 +26,11 @@ namespace NZel
 		CSystem &operator=(CSystem const &) = delete;
 
 		NThread::CEventLinkPool &f_GetEventLinkPool();
+		CThreadStorageContext &f_GetThreadStorage(); // Zel_ThreadStorage.h
 
 	private:
 		std::unique_ptr<NThread::CEventLinkPool> fp_pEventLinkPool;
+		std::unique_ptr<CThreadStorageContext> fp_pThreadStorage;
 	};
 
 	// The Windows flavour of the system object.
