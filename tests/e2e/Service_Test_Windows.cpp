@@ -1,0 +1,343 @@
+// hushvane.exe as a Windows service under the real service control manager: registration,
+// start with the worker running, pause and continue, stop, removal, and the commands on a
+// service that is not there. The program, the test driver image and the helper processes sit
+// beside this test program.
+#include "KvWin/KvWindowsHandles.h"
+#include "tests/e2e/WorkerSupport_Windows.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace NHushvaneTest;
+
+namespace
+{
+	constexpr const char *gc_ServiceName = "Hushvane";
+	constexpr const char *gc_ServiceKey = "SYSTEM\\CurrentControlSet\\Services\\Hushvane";
+	constexpr DWORD gc_CommandTimeoutMs = 120000;
+
+	using CServiceHandle = CKvServiceHandle;
+
+	CServiceHandle fg_OpenService(DWORD Access)
+	{
+		CServiceHandle Manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+		if (!Manager.f_IsValid())
+			return CServiceHandle();
+		return CServiceHandle(OpenServiceA(Manager.f_Get(), gc_ServiceName, Access));
+	}
+
+	bool fg_ServiceExists()
+	{
+		return fg_OpenService(SERVICE_QUERY_STATUS).f_IsValid();
+	}
+
+	SERVICE_STATUS_PROCESS fg_QueryStatus()
+	{
+		SERVICE_STATUS_PROCESS Status = {};
+		CServiceHandle Service = fg_OpenService(SERVICE_QUERY_STATUS);
+		DWORD Needed = 0;
+		if (Service.f_IsValid())
+			QueryServiceStatusEx(Service.f_Get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&Status), sizeof(Status), &Needed);
+		return Status;
+	}
+
+	bool fg_WaitForState(DWORD State)
+	{
+		return gf_WaitUntil([State] { return fg_QueryStatus().dwCurrentState == State; }, 60000);
+	}
+
+	bool fg_Control(DWORD Control)
+	{
+		CServiceHandle Service = fg_OpenService(SERVICE_PAUSE_CONTINUE | SERVICE_STOP | SERVICE_QUERY_STATUS);
+		SERVICE_STATUS Status = {};
+		return Service.f_IsValid() && ControlService(Service.f_Get(), Control, &Status);
+	}
+
+	// Stops and deletes the program's service by the manager's own means, so each test starts on
+	// a machine without it.
+	void fg_RemoveServiceDirectly()
+	{
+		if (!fg_ServiceExists())
+			return;
+		DWORD ProcessId = fg_QueryStatus().dwProcessId;
+		fg_Control(SERVICE_CONTROL_STOP);
+		fg_WaitForState(SERVICE_STOPPED);
+		if (ProcessId)
+		{
+			HANDLE hProcess = OpenProcess(SYNCHRONIZE, FALSE, ProcessId);
+			if (hProcess)
+			{
+				WaitForSingleObject(hProcess, 30000);
+				CloseHandle(hProcess);
+			}
+		}
+		CServiceHandle Service = fg_OpenService(DELETE);
+		if (Service.f_IsValid())
+			DeleteService(Service.f_Get());
+		gf_WaitUntil([] { return !fg_ServiceExists(); }, 30000);
+	}
+
+	// Environment of this process without DISPLAY: a box then returns at once instead of waiting
+	// for a user, so the exit code alone tells the result.
+	std::vector<char> fg_EnvironmentWithoutDisplay()
+	{
+		std::vector<char> Block;
+		char *pStrings = GetEnvironmentStringsA();
+		for (const char *p = pStrings; *p; p += strlen(p) + 1)
+		{
+			if (_strnicmp(p, "DISPLAY=", 8) == 0)
+				continue;
+			Block.insert(Block.end(), p, p + strlen(p) + 1);
+		}
+		FreeEnvironmentStringsA(pStrings);
+		Block.push_back('\0');
+		return Block;
+	}
+
+	// Runs hushvane.exe from Folder with the arguments and returns its exit code (or ~0u when it
+	// could not be run or did not end in time).
+	DWORD fg_RunHushvane(const std::string &Arguments, const std::string &Folder = gf_ProgramFolder())
+	{
+		std::string Program = Folder + "\\hushvane.exe";
+		std::string CommandLine = "\"" + Program + "\" " + Arguments;
+		std::vector<char> Environment = fg_EnvironmentWithoutDisplay();
+		STARTUPINFOA Startup = {};
+		Startup.cb = sizeof(Startup);
+		PROCESS_INFORMATION Info = {};
+		if (!CreateProcessA(Program.c_str(), CommandLine.data(), nullptr, nullptr, FALSE, 0, Environment.data(), Folder.c_str(),
+				&Startup, &Info))
+			return ~0u;
+		DWORD ExitCode = ~0u;
+		if (WaitForSingleObject(Info.hProcess, gc_CommandTimeoutMs) == WAIT_OBJECT_0)
+			GetExitCodeProcess(Info.hProcess, &ExitCode);
+		else
+			TerminateProcess(Info.hProcess, 99);
+		CloseHandle(Info.hThread);
+		CloseHandle(Info.hProcess);
+		return ExitCode;
+	}
+
+	std::string fg_ForwardSlashes(std::string Path)
+	{
+		for (char &Char : Path)
+			if (Char == '\\')
+				Char = '/';
+		return Path;
+	}
+
+	std::string fg_ExpectedImagePath(const std::string &Folder)
+	{
+		char Full[MAX_PATH * 4];
+		GetFullPathNameA((Folder + "\\hushvane.exe").c_str(), DWORD(sizeof(Full)), Full, nullptr);
+		return "\"" + fg_ForwardSlashes(Full) + "\" -Service Hushvane";
+	}
+
+	// The service's registry key as text: every value the registration wrote.
+	struct CRegistration
+	{
+		std::string ImagePath;
+		std::string DisplayName;
+		std::string Description;
+		DWORD Type = 0;
+		DWORD Start = 0;
+		DWORD ErrorControl = 0;
+	};
+
+	std::string fg_ReadString(HKEY hKey, const char *pName)
+	{
+		char Buffer[4096];
+		DWORD Size = sizeof(Buffer) - 1;
+		DWORD Type = 0;
+		if (RegQueryValueExA(hKey, pName, nullptr, &Type, reinterpret_cast<BYTE *>(Buffer), &Size) != ERROR_SUCCESS)
+			return "<missing>";
+		Buffer[Size] = 0;
+		return Buffer;
+	}
+
+	DWORD fg_ReadDword(HKEY hKey, const char *pName)
+	{
+		DWORD Value = 0xFFFFFFFF;
+		DWORD Size = sizeof(Value);
+		RegQueryValueExA(hKey, pName, nullptr, nullptr, reinterpret_cast<BYTE *>(&Value), &Size);
+		return Value;
+	}
+
+	CRegistration fg_ReadRegistration()
+	{
+		CRegistration Registration;
+		HKEY hKey = nullptr;
+		if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, gc_ServiceKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+			return Registration;
+		Registration.ImagePath = fg_ReadString(hKey, "ImagePath");
+		Registration.DisplayName = fg_ReadString(hKey, "DisplayName");
+		Registration.Description = fg_ReadString(hKey, "Description");
+		Registration.Type = fg_ReadDword(hKey, "Type");
+		Registration.Start = fg_ReadDword(hKey, "Start");
+		Registration.ErrorControl = fg_ReadDword(hKey, "ErrorControl");
+		RegCloseKey(hKey);
+		return Registration;
+	}
+
+	bool fg_HasLogWithLaunching(size_t Index)
+	{
+		std::vector<std::string> Logs = gf_ReadLogs();
+		return Logs.size() > Index && Logs[Index].rfind("Launching\r\n", 0) == 0;
+	}
+
+	class ServiceE2E : public ::testing::Test
+	{
+	protected:
+		void SetUp() override
+		{
+			fg_RemoveServiceDirectly();
+			gf_ClearLogs();
+			gf_WriteFile(gf_InProgramFolder("config"), "hvsvc_running.exe high\r\nhvsvc_new.exe abovenormal\r\n");
+		}
+
+		void TearDown() override
+		{
+			fg_RemoveServiceDirectly();
+			gf_RemoveDriverCompletely();
+			gf_RemoveTree(gf_InProgramFolder("moved"));
+		}
+
+		void f_AddAndStart()
+		{
+			ASSERT_EQ(fg_RunHushvane("-AddService"), 0u);
+			ASSERT_EQ(fg_RunHushvane("-StartService"), 0u);
+			ASSERT_EQ(fg_QueryStatus().dwCurrentState, DWORD(SERVICE_RUNNING));
+		}
+	};
+}
+
+TEST_F(ServiceE2E, AddServiceRegistersTheProgramAsAnAutomaticOwnProcessService)
+{
+	ASSERT_EQ(fg_RunHushvane("-AddService"), 0u);
+	CRegistration Registration = fg_ReadRegistration();
+	EXPECT_EQ(Registration.ImagePath, fg_ExpectedImagePath(gf_ProgramFolder()));
+	EXPECT_EQ(Registration.Type, DWORD(SERVICE_WIN32_OWN_PROCESS));
+	EXPECT_EQ(Registration.Start, DWORD(SERVICE_AUTO_START));
+	EXPECT_EQ(Registration.ErrorControl, DWORD(SERVICE_ERROR_NORMAL));
+	EXPECT_EQ(Registration.DisplayName, "Hushvane");
+	EXPECT_EQ(Registration.Description, "Sets the priority class of processes at process launch.");
+	EXPECT_EQ(fg_QueryStatus().dwCurrentState, DWORD(SERVICE_STOPPED));
+}
+
+TEST_F(ServiceE2E, AddingTwiceChangesNothingAndAMoveChangesOnlyTheImagePath)
+{
+	ASSERT_EQ(fg_RunHushvane("-AddService"), 0u);
+	CRegistration First = fg_ReadRegistration();
+	ASSERT_EQ(fg_RunHushvane("-AddService"), 0u);
+	CRegistration Second = fg_ReadRegistration();
+	EXPECT_EQ(Second.ImagePath, First.ImagePath);
+	EXPECT_EQ(Second.DisplayName, First.DisplayName);
+	EXPECT_EQ(Second.Description, First.Description);
+
+	std::string Moved = gf_InProgramFolder("moved");
+	CreateDirectoryA(Moved.c_str(), nullptr);
+	ASSERT_TRUE(CopyFileA(gf_InProgramFolder("hushvane.exe").c_str(), (Moved + "\\hushvane.exe").c_str(), FALSE));
+	ASSERT_EQ(fg_RunHushvane("-AddService", Moved), 0u);
+	CRegistration Third = fg_ReadRegistration();
+	EXPECT_EQ(Third.ImagePath, fg_ExpectedImagePath(Moved));
+	EXPECT_NE(Third.ImagePath, First.ImagePath);
+	EXPECT_EQ(Third.DisplayName, First.DisplayName);
+	EXPECT_EQ(Third.Description, First.Description);
+	EXPECT_EQ(Third.Type, First.Type);
+	EXPECT_EQ(Third.Start, First.Start);
+	EXPECT_EQ(Third.ErrorControl, First.ErrorControl);
+}
+
+TEST_F(ServiceE2E, StartedServiceRunsTheWorkerOnRunningAndNewProcesses)
+{
+	CChildProcess Running("hvsvc_running.exe");
+	ASSERT_TRUE(Running.f_IsRunning());
+	f_AddAndStart();
+	EXPECT_TRUE(gf_WaitUntil([] { return fg_HasLogWithLaunching(0); }, 30000)) << "no log beginning with Launching";
+	EXPECT_TRUE(gf_WaitUntil([&] { return Running.f_GetPriorityClass() == HIGH_PRIORITY_CLASS; }, 30000))
+		<< std::hex << Running.f_GetPriorityClass();
+
+	// Wine's kernel reports no launches: hand the new process's creation to the driver as the
+	// kernel would.
+	CChildProcess New("hvsvc_new.exe");
+	ASSERT_TRUE(New.f_IsRunning());
+	ASSERT_TRUE(gf_WaitUntil([] { return gf_OpenHushvaneDevice().f_IsValid(); }, 30000));
+	CFileHandle Device = gf_OpenHushvaneDevice();
+	ASSERT_TRUE(gf_FeedProcessEvent(Device.f_Get(), GetCurrentProcessId(), New.f_GetId(), true));
+	EXPECT_TRUE(gf_WaitUntil([&] { return New.f_GetPriorityClass() == ABOVE_NORMAL_PRIORITY_CLASS; }, 30000))
+		<< std::hex << New.f_GetPriorityClass();
+}
+
+TEST_F(ServiceE2E, StartingARunningServiceSucceedsWithoutANewRun)
+{
+	f_AddAndStart();
+	DWORD ProcessId = fg_QueryStatus().dwProcessId;
+	EXPECT_EQ(fg_RunHushvane("-StartService"), 0u);
+	EXPECT_EQ(fg_QueryStatus().dwProcessId, ProcessId);
+}
+
+TEST_F(ServiceE2E, PauseAndContinueStartANewLogFile)
+{
+	f_AddAndStart();
+	ASSERT_TRUE(gf_WaitUntil([] { return fg_HasLogWithLaunching(0); }, 30000));
+	ASSERT_TRUE(fg_Control(SERVICE_CONTROL_PAUSE));
+	ASSERT_TRUE(fg_WaitForState(SERVICE_PAUSED));
+	EXPECT_EQ(gf_ReadLogs().size(), 1u);
+	ASSERT_TRUE(fg_Control(SERVICE_CONTROL_CONTINUE));
+	ASSERT_TRUE(fg_WaitForState(SERVICE_RUNNING));
+	EXPECT_TRUE(gf_WaitUntil([] { return fg_HasLogWithLaunching(1); }, 30000)) << "no second log after continue";
+	// Stopping a paused service resumes it first, then stops it.
+	ASSERT_TRUE(fg_Control(SERVICE_CONTROL_PAUSE));
+	ASSERT_TRUE(fg_WaitForState(SERVICE_PAUSED));
+	EXPECT_EQ(fg_RunHushvane("-StopService"), 0u);
+	EXPECT_EQ(fg_QueryStatus().dwCurrentState, DWORD(SERVICE_STOPPED));
+}
+
+TEST_F(ServiceE2E, StopServiceReturnsAfterTheServiceProcessHasEnded)
+{
+	f_AddAndStart();
+	DWORD ProcessId = fg_QueryStatus().dwProcessId;
+	ASSERT_NE(ProcessId, 0u);
+	HANDLE hProcess = OpenProcess(SYNCHRONIZE, FALSE, ProcessId);
+	ASSERT_NE(hProcess, nullptr);
+	EXPECT_EQ(fg_RunHushvane("-StopService"), 0u);
+	EXPECT_EQ(WaitForSingleObject(hProcess, 0), WAIT_OBJECT_0) << "the service's process is still running";
+	CloseHandle(hProcess);
+	EXPECT_EQ(fg_QueryStatus().dwCurrentState, DWORD(SERVICE_STOPPED));
+	// Stopping a stopped service succeeds without a request.
+	EXPECT_EQ(fg_RunHushvane("-StopService"), 0u);
+}
+
+TEST_F(ServiceE2E, RemoveServiceStopsAndDeletesARunningService)
+{
+	f_AddAndStart();
+	DWORD ProcessId = fg_QueryStatus().dwProcessId;
+	HANDLE hProcess = OpenProcess(SYNCHRONIZE, FALSE, ProcessId);
+	EXPECT_EQ(fg_RunHushvane("-RemoveService"), 0u);
+	EXPECT_FALSE(fg_ServiceExists());
+	if (hProcess)
+	{
+		EXPECT_EQ(WaitForSingleObject(hProcess, 0), WAIT_OBJECT_0);
+		CloseHandle(hProcess);
+	}
+}
+
+TEST_F(ServiceE2E, CommandsOnAMissingServiceFailExceptStop)
+{
+	ASSERT_FALSE(fg_ServiceExists());
+	EXPECT_EQ(fg_RunHushvane("-RemoveService"), 1u);
+	EXPECT_EQ(fg_RunHushvane("-StartService"), 1u);
+	EXPECT_EQ(fg_RunHushvane("-StopService"), 0u);
+	EXPECT_FALSE(fg_ServiceExists());
+}
+
+TEST_F(ServiceE2E, ServiceSwitchOutsideTheManagerEndsAtOnce)
+{
+	// The dispatcher cannot start in a process the manager did not start; the program ends.
+	EXPECT_EQ(fg_RunHushvane("-Service Hushvane"), 0u);
+	EXPECT_EQ(fg_RunHushvane("x-Servicey"), 0u);
+}
