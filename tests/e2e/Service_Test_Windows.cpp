@@ -341,3 +341,25 @@ TEST_F(ServiceE2E, ServiceSwitchOutsideTheManagerEndsAtOnce)
 	EXPECT_EQ(fg_RunHushvane("-Service Hushvane"), 0u);
 	EXPECT_EQ(fg_RunHushvane("x-Servicey"), 0u);
 }
+
+TEST(ProgramResources, TrayIconIsOne16x16ImageIn16Colours)
+{
+	std::string Program = gf_InProgramFolder("hushvane.exe");
+	HMODULE hModule = LoadLibraryExA(Program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+	ASSERT_NE(hModule, nullptr);
+	HRSRC hGroup = FindResourceA(hModule, MAKEINTRESOURCEA(101), MAKEINTRESOURCEA(14)); // RT_GROUP_ICON
+	ASSERT_NE(hGroup, nullptr);
+	const BYTE *pGroup = static_cast<const BYTE *>(LockResource(LoadResource(hModule, hGroup)));
+	ASSERT_NE(pGroup, nullptr);
+	// Group header: reserved, type 1 (icon), count; then 14-byte entries.
+	WORD Type = WORD(pGroup[2] | (pGroup[3] << 8));
+	WORD Count = WORD(pGroup[4] | (pGroup[5] << 8));
+	EXPECT_EQ(Type, 1);
+	ASSERT_EQ(Count, 1);
+	const BYTE *pEntry = pGroup + 6;
+	EXPECT_EQ(pEntry[0], 16); // width
+	EXPECT_EQ(pEntry[1], 16); // height
+	EXPECT_EQ(pEntry[2], 16); // colours
+	EXPECT_EQ(WORD(pEntry[6] | (pEntry[7] << 8)), 4); // bits per pixel
+	FreeLibrary(hModule);
+}
