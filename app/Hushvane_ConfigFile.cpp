@@ -1,0 +1,37 @@
+#include "app/Hushvane_Config.h"
+#include "app/Hushvane_WorkerContextBase.h"
+#include "zel/library/core/file/Zel_File.h"
+#include "zel/library/core/general/Zel_Exception.h"
+
+#include <vector>
+
+namespace NHushvane
+{
+	namespace
+	{
+		// Far beyond any real configuration; also keeps the read size within 32 bits.
+		constexpr NZel::uint64 gc_MaxConfigSize = 64 * 1024 * 1024;
+	}
+
+	void gf_ReadConfig(CWorkerContextBase &Context)
+	{
+		using namespace NZel::NSys::NFile;
+		NZel::NStr::CStr Path = NZel::NFile::gf_GetProgramFolder() + "/config";
+		// A folder counts as present: opening it then fails, and that failure is reported.
+		if (!gf_Exists(Path, EExistsAccept_File | EExistsAccept_Folder))
+			return;
+
+		std::vector<char> Text;
+		{
+			// Read-only, no sharing: nobody may change the file while it is read.
+			NZel::NFile::CFile File(Path, EOpenFlag_Read);
+			NZel::uint64 Size = File.f_GetSize();
+			if (Size > gc_MaxConfigSize)
+				DZelThrow(NZel::NFile::CExceptionFile, "Configuration file is too large");
+			Text.resize(size_t(Size) + 1, 0);
+			if (Size)
+				File.f_Read(Text.data(), NZel::uint32(Size));
+		}
+		gf_ParseConfig(Text.data(), Context.f_GetProcessTable(), Context);
+	}
+}

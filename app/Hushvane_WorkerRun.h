@@ -1,0 +1,53 @@
+#pragma once
+// One run of the worker, apart from the thread that carries it, so that a run can be driven
+// with any context and any stop source. Windows-only.
+#include "app/Hushvane_DriverChannel.h"
+#include "app/Hushvane_WorkerControl.h"
+#include "zel/library/core/general/Zel_Exception.h"
+
+#include <exception>
+
+namespace NHushvane
+{
+	// Runs Step; an exception it throws is written to Log as one line and the call returns
+	// false, so a fault in one step never ends the process.
+	template <typename t_CStep>
+	bool gf_RunGuarded(ICRunLog &Log, t_CStep &&Step)
+	{
+		const char *pMessage = nullptr;
+		NZel::NStr::CStr Message;
+		try
+		{
+			Step();
+			return true;
+		}
+		catch (const NZel::NException::CException &Exception)
+		{
+			Message = Exception.f_GetMessage();
+		}
+		catch (const std::exception &Exception)
+		{
+			Message = Exception.what();
+		}
+		pMessage = Message.f_IsEmpty() ? "Unknown error" : Message.f_GetStr();
+		try
+		{
+			Log.f_WriteLine(NZel::NStr::CStr(pMessage) + "\r\n");
+		}
+		catch (...)
+		{
+		}
+		return false;
+	}
+
+	// Gives every running process its class, in Toolhelp snapshot order; no snapshot, no sweep.
+	void gf_SweepProcesses();
+
+	// Takes every waiting record and applies the class for each creation. Returns the number
+	// of records taken.
+	NZel::uint32 gf_DrainDriver(CWorkerContextDriver &Context);
+
+	// "Launching", the configuration, the driver, the sweep, then records until Control asks
+	// to stop; the channel is closed when it returns. Reports through the context's log only.
+	void gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control);
+}

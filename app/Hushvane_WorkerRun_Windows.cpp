@@ -1,0 +1,69 @@
+#include "app/Hushvane_WorkerRun.h"
+#include "app/Hushvane_Config.h"
+#include "app/Hushvane_Priority.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+namespace NHushvane
+{
+	using NZel::NStr::CStr;
+	using NZel::uint32;
+
+	void gf_SweepProcesses()
+	{
+		CFileHandle hSnapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+		if (!hSnapshot)
+			return;
+		PROCESSENTRY32 Entry = {};
+		Entry.dwSize = sizeof(Entry);
+		for (BOOL bMore = Process32First(hSnapshot.f_Get(), &Entry); bMore; bMore = Process32Next(hSnapshot.f_Get(), &Entry))
+			gf_ApplyPriority(Entry.th32ProcessID);
+	}
+
+	uint32 gf_DrainDriver(CWorkerContextDriver &Context)
+	{
+		uint32 Taken = 0;
+		CProcessEvent Event;
+		while (gf_ReadDriverRecord(Context, Event))
+		{
+			++Taken;
+			// Exits (Create 0) are taken out of the driver and dropped.
+			if (Event.m_bCreate)
+				gf_ApplyPriority(uint32(Event.m_ProcessId));
+		}
+		return Taken;
+	}
+
+	void gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control)
+	{
+		Context.f_WriteLine(CStr("Launching\r\n"));
+
+		// An unreadable configuration (a folder named config, a locked file) is reported and
+		// the run goes on with an empty table: no process is changed on half a file.
+		if (!gf_RunGuarded(Context, [&] { gf_ReadConfig(Context); }))
+			Context.f_GetProcessTable().f_Clear();
+
+		bool bDriverUp = false;
+		gf_RunGuarded(Context, [&] { bDriverUp = gf_InitializeDriver(Context); });
+		if (!bDriverUp)
+		{
+			Context.f_CloseChannel();
+			Context.f_WriteLine(CStr("Failed to initialize driver\r\n"));
+			return;
+		}
+
+		gf_RunGuarded(Context, [&] {
+			gf_SweepProcesses();
+			while (!Control.f_IsStopRequested())
+			{
+				gf_DrainDriver(Context);
+				if (Context.f_GetEvent())
+					WaitForSingleObject(Context.f_GetEvent(), gc_WorkerWaitMs);
+				else
+					Control.f_WaitForStop(gc_WorkerWaitMs);
+			}
+		});
+		Context.f_CloseChannel();
+	}
+}

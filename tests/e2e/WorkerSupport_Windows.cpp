@@ -1,0 +1,229 @@
+#include "tests/e2e/WorkerSupport_Windows.h"
+#include "app/Hushvane_DriverDeploy.h"
+#include "app/Hushvane_Handles.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+namespace NHushvaneTest
+{
+	namespace
+	{
+		constexpr const char *gc_ServiceKey = "SYSTEM\\CurrentControlSet\\Services\\HushvaneDriver";
+	}
+
+	std::string gf_ProgramFolder()
+	{
+		char Path[MAX_PATH * 4];
+		DWORD Length = GetModuleFileNameA(nullptr, Path, DWORD(sizeof(Path)));
+		std::string Folder(Path, Length);
+		size_t Slash = Folder.find_last_of("\\/");
+		return Slash == std::string::npos ? std::string(".") : Folder.substr(0, Slash);
+	}
+
+	std::string gf_InProgramFolder(const std::string &Name)
+	{
+		return gf_ProgramFolder() + "\\" + Name;
+	}
+
+	bool gf_FileExists(const std::string &Path)
+	{
+		DWORD Attributes = GetFileAttributesA(Path.c_str());
+		return Attributes != INVALID_FILE_ATTRIBUTES && !(Attributes & FILE_ATTRIBUTE_DIRECTORY);
+	}
+
+	bool gf_ReadFile(const std::string &Path, std::string &Content)
+	{
+		std::ifstream File(Path, std::ios::binary);
+		if (!File)
+			return false;
+		std::ostringstream Stream;
+		Stream << File.rdbuf();
+		Content = Stream.str();
+		return true;
+	}
+
+	bool gf_WriteFile(const std::string &Path, const std::string &Content)
+	{
+		std::ofstream File(Path, std::ios::binary | std::ios::trunc);
+		File << Content;
+		return bool(File);
+	}
+
+	std::vector<std::string> gf_ListFolder(const std::string &Folder, const std::string &Pattern)
+	{
+		std::vector<std::string> Names;
+		WIN32_FIND_DATAA Data;
+		HANDLE hFind = FindFirstFileA((Folder + "\\" + Pattern).c_str(), &Data);
+		if (hFind == INVALID_HANDLE_VALUE)
+			return Names;
+		do
+		{
+			std::string Name = Data.cFileName;
+			if (Name != "." && Name != "..")
+				Names.push_back(Name);
+		} while (FindNextFileA(hFind, &Data));
+		FindClose(hFind);
+		std::sort(Names.begin(), Names.end());
+		return Names;
+	}
+
+	void gf_RemoveTree(const std::string &Path)
+	{
+		DWORD Attributes = GetFileAttributesA(Path.c_str());
+		if (Attributes == INVALID_FILE_ATTRIBUTES)
+			return;
+		if (Attributes & FILE_ATTRIBUTE_DIRECTORY)
+		{
+			for (const std::string &Name : gf_ListFolder(Path, "*"))
+				gf_RemoveTree(Path + "\\" + Name);
+			RemoveDirectoryA(Path.c_str());
+		}
+		else
+		{
+			SetFileAttributesA(Path.c_str(), FILE_ATTRIBUTE_NORMAL);
+			DeleteFileA(Path.c_str());
+		}
+	}
+
+	static std::string fg_DriversFolder()
+	{
+		char Root[MAX_PATH];
+		DWORD Length = GetEnvironmentVariableA("SystemRoot", Root, DWORD(sizeof(Root)));
+		return std::string(Root, Length) + "\\System32\\Drivers";
+	}
+
+	std::string gf_InstalledImagePath()
+	{
+		return fg_DriversFolder() + "\\" + NHushvane::gf_GetDriverImageName();
+	}
+
+	std::vector<std::string> gf_MovedAsideImages()
+	{
+		return gf_ListFolder(fg_DriversFolder(), std::string(NHushvane::gf_GetDriverImageName()) + ".old.*");
+	}
+
+	bool gf_DriverServiceExists()
+	{
+		NHushvane::CServiceHandle Manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+		if (!Manager)
+			return false;
+		NHushvane::CServiceHandle Service(OpenServiceA(Manager.f_Get(), NHushvane::gc_DriverServiceName, SERVICE_QUERY_STATUS));
+		return Service.f_IsValid();
+	}
+
+	DWORD gf_DriverServiceState()
+	{
+		NHushvane::CServiceHandle Manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+		if (!Manager)
+			return 0;
+		NHushvane::CServiceHandle Service(OpenServiceA(Manager.f_Get(), NHushvane::gc_DriverServiceName, SERVICE_QUERY_STATUS));
+		SERVICE_STATUS Status = {};
+		if (!Service || !QueryServiceStatus(Service.f_Get(), &Status))
+			return 0;
+		return Status.dwCurrentState;
+	}
+
+	void gf_RemoveDriverCompletely()
+	{
+		{
+			NHushvane::CServiceHandle Manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+			if (Manager)
+			{
+				NHushvane::CServiceHandle Service(OpenServiceA(Manager.f_Get(), NHushvane::gc_DriverServiceName, SERVICE_ALL_ACCESS));
+				if (Service)
+				{
+					SERVICE_STATUS Status = {};
+					ControlService(Service.f_Get(), SERVICE_CONTROL_STOP, &Status);
+					gf_WaitUntil([&] { return !QueryServiceStatus(Service.f_Get(), &Status) || Status.dwCurrentState == SERVICE_STOPPED; }, 20000);
+					DeleteService(Service.f_Get());
+				}
+			}
+		}
+		gf_WaitUntil([] { return !gf_DriverServiceExists(); }, 20000);
+		RegDeleteTreeA(HKEY_LOCAL_MACHINE, gc_ServiceKey);
+		gf_RemoveTree(gf_InstalledImagePath());
+		for (const std::string &Name : gf_MovedAsideImages())
+			gf_RemoveTree(fg_DriversFolder() + "\\" + Name);
+	}
+
+	bool gf_SetDeleteFlag(DWORD Value)
+	{
+		HKEY hKey = nullptr;
+		if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, gc_ServiceKey, 0, KEY_SET_VALUE, &hKey) != ERROR_SUCCESS)
+			return false;
+		bool bSet = RegSetValueExA(hKey, "DeleteFlag", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&Value), sizeof(Value)) == ERROR_SUCCESS;
+		RegCloseKey(hKey);
+		return bSet;
+	}
+
+	bool gf_DeleteFlagExists()
+	{
+		HKEY hKey = nullptr;
+		if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, gc_ServiceKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+			return false;
+		bool bExists = RegQueryValueExA(hKey, "DeleteFlag", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+		RegCloseKey(hKey);
+		return bExists;
+	}
+
+	std::vector<std::string> gf_ReadLogs()
+	{
+		std::vector<std::string> Logs;
+		std::string Folder = gf_InProgramFolder("Log");
+		for (const std::string &Name : gf_ListFolder(Folder, "*.log"))
+		{
+			std::string Content;
+			gf_ReadFile(Folder + "\\" + Name, Content);
+			Logs.push_back(Content);
+		}
+		return Logs;
+	}
+
+	void gf_ClearLogs()
+	{
+		gf_RemoveTree(gf_InProgramFolder("Log"));
+	}
+
+	bool gf_WaitUntil(const std::function<bool()> &Condition, DWORD TimeoutMs)
+	{
+		ULONGLONG End = GetTickCount64() + TimeoutMs;
+		for (;;)
+		{
+			if (Condition())
+				return true;
+			if (GetTickCount64() >= End)
+				return false;
+			Sleep(10);
+		}
+	}
+
+	CChildProcess::CChildProcess(const std::string &Name)
+	{
+		std::string Path = gf_InProgramFolder(Name);
+		if (!gf_FileExists(Path))
+			CopyFileA(gf_InProgramFolder("hv_e2e_child.exe").c_str(), Path.c_str(), FALSE);
+		STARTUPINFOA Startup = {};
+		Startup.cb = sizeof(Startup);
+		std::string CommandLine = "\"" + Path + "\"";
+		if (!CreateProcessA(Path.c_str(), CommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &Startup, &fp_Info))
+			fp_Info = {};
+	}
+
+	CChildProcess::~CChildProcess()
+	{
+		f_End();
+	}
+
+	void CChildProcess::f_End()
+	{
+		if (!fp_Info.hProcess)
+			return;
+		TerminateProcess(fp_Info.hProcess, 0);
+		WaitForSingleObject(fp_Info.hProcess, 10000);
+		CloseHandle(fp_Info.hThread);
+		CloseHandle(fp_Info.hProcess);
+		fp_Info = {};
+	}
+}

@@ -1,0 +1,74 @@
+// Helpers of the worker's end-to-end tests: the folder beside the test program (where the
+// program looks for its driver image, its config and its Log folder), the kernel service,
+// child processes, and a context that collects its lines.
+#pragma once
+
+#include "app/Hushvane_DriverChannel.h"
+#include "tests/driver/support/TestDriverClient_Windows.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace NHushvaneTest
+{
+	// The folder of this test program, with backslashes and no trailing one.
+	std::string gf_ProgramFolder();
+	std::string gf_InProgramFolder(const std::string &Name);
+
+	// Files and folders.
+	bool gf_FileExists(const std::string &Path);
+	bool gf_ReadFile(const std::string &Path, std::string &Content);
+	bool gf_WriteFile(const std::string &Path, const std::string &Content);
+	// Names (not paths) of the entries in Folder matching Pattern ("*.log"), sorted.
+	std::vector<std::string> gf_ListFolder(const std::string &Folder, const std::string &Pattern);
+	void gf_RemoveTree(const std::string &Path);
+
+	// The driver image as the program installs it, and its moved-aside copies.
+	std::string gf_InstalledImagePath();
+	std::vector<std::string> gf_MovedAsideImages();
+
+	// Stops and deletes the "HushvaneDriver" service (waiting until it is gone) and removes
+	// the installed image and every moved-aside copy: a clean machine.
+	void gf_RemoveDriverCompletely();
+	bool gf_DriverServiceExists();
+	DWORD gf_DriverServiceState();
+	bool gf_SetDeleteFlag(DWORD Value);
+	bool gf_DeleteFlagExists();
+
+	// The contents of the Log folder beside the program, one string per file in name (= time)
+	// order; gf_ClearLogs removes them all.
+	std::vector<std::string> gf_ReadLogs();
+	void gf_ClearLogs();
+
+	bool gf_WaitUntil(const std::function<bool()> &Condition, DWORD TimeoutMs);
+
+	// A child process started from a copy of the waiting helper under Name; ended (and waited
+	// for) when the object goes.
+	class CChildProcess
+	{
+	public:
+		explicit CChildProcess(const std::string &Name);
+		~CChildProcess();
+		CChildProcess(const CChildProcess &) = delete;
+		CChildProcess &operator=(const CChildProcess &) = delete;
+
+		bool f_IsRunning() const { return fp_Info.hProcess != nullptr; }
+		DWORD f_GetId() const { return fp_Info.dwProcessId; }
+		DWORD f_GetPriorityClass() const { return GetPriorityClass(fp_Info.hProcess); }
+		void f_End();
+
+	private:
+		PROCESS_INFORMATION fp_Info = {};
+	};
+
+	// A worker context whose log is a list of lines.
+	class CCollectingContext : public NHushvane::CWorkerContextDriver
+	{
+	public:
+		void f_WriteLine(NZel::NStr::CStr Line) override { m_Lines.emplace_back(Line.f_GetStr(), size_t(Line.f_GetLen())); }
+		std::vector<std::string> m_Lines;
+	};
+}
