@@ -48,15 +48,15 @@ typedef struct _PROCESS_EVENT_RECORD64
 DHushvaneStaticAssert(IOCTL_GET_PROCESS_EVENT == 0x22e000, "control code");
 #if defined(_WIN64)
 DHushvaneStaticAssert(sizeof(PROCESS_EVENT_RECORD) == 24, "64-bit record size");
-DHushvaneStaticAssert(__builtin_offsetof(PROCESS_EVENT_RECORD, ParentId) == 0, "ParentId offset");
-DHushvaneStaticAssert(__builtin_offsetof(PROCESS_EVENT_RECORD, ProcessId) == 8, "ProcessId offset");
-DHushvaneStaticAssert(__builtin_offsetof(PROCESS_EVENT_RECORD, Create) == 16, "Create offset");
+DHushvaneStaticAssert(FIELD_OFFSET(PROCESS_EVENT_RECORD, ParentId) == 0, "ParentId offset");
+DHushvaneStaticAssert(FIELD_OFFSET(PROCESS_EVENT_RECORD, ProcessId) == 8, "ProcessId offset");
+DHushvaneStaticAssert(FIELD_OFFSET(PROCESS_EVENT_RECORD, Create) == 16, "Create offset");
 #else
 DHushvaneStaticAssert(sizeof(PROCESS_EVENT_RECORD) == 12, "32-bit record size");
-DHushvaneStaticAssert(__builtin_offsetof(PROCESS_EVENT_RECORD, ParentId) == 0, "ParentId offset");
-DHushvaneStaticAssert(__builtin_offsetof(PROCESS_EVENT_RECORD, ProcessId) == 4, "ProcessId offset");
-DHushvaneStaticAssert(__builtin_offsetof(PROCESS_EVENT_RECORD, Create) == 8, "Create offset");
+DHushvaneStaticAssert(FIELD_OFFSET(PROCESS_EVENT_RECORD, ParentId) == 0, "ParentId offset");
+DHushvaneStaticAssert(FIELD_OFFSET(PROCESS_EVENT_RECORD, ProcessId) == 4, "ProcessId offset");
+DHushvaneStaticAssert(FIELD_OFFSET(PROCESS_EVENT_RECORD, Create) == 8, "Create offset");
 #endif
 DHushvaneStaticAssert(sizeof(PROCESS_EVENT_RECORD64) == 24, "64-bit wire record size");
-DHushvaneStaticAssert(__builtin_offsetof(PROCESS_EVENT_RECORD64, ProcessId) == 8, "64-bit ProcessId offset");
-DHushvaneStaticAssert(__builtin_offsetof(PROCESS_EVENT_RECORD64, Create) == 16, "64-bit Create offset");
+DHushvaneStaticAssert(FIELD_OFFSET(PROCESS_EVENT_RECORD64, ProcessId) == 8, "64-bit ProcessId offset");
+DHushvaneStaticAssert(FIELD_OFFSET(PROCESS_EVENT_RECORD64, Create) == 16, "64-bit Create offset");
