@@ -39,7 +39,10 @@ namespace
 			{
 				Record.ProcessId = reinterpret_cast<HANDLE>(++Id);
 				NHushvane::NRing::gf_Store(State, Record);
+				// Keep the compiler from folding the store into the take.
+				asm volatile("" : : "g"(&State) : "memory");
 				NHushvane::NRing::gf_Take(State, [&](const PROCESS_EVENT_RECORD &Oldest) { Sink = Sink + reinterpret_cast<ULONG_PTR>(Oldest.ProcessId); });
+				asm volatile("" : : "g"(&State) : "memory");
 			},
 			100000
 		);
