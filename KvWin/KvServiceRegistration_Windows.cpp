@@ -4,6 +4,7 @@
 #include "KvWin/KvServiceFailureActions.h"
 #include "KvWin/KvWindowsHandles.h"
 #include "zel/library/core/file/Zel_File.h"
+#include "zel/library/core/general/Zel_Exception.h"
 
 #include <windows.h>
 
@@ -179,7 +180,18 @@ namespace
 	bool fg_RunForThisProgram(EKvServiceCommand Command)
 	{
 		CKvServiceDefinition Definition{CKvService::fs_GetServiceName(), CKvService::fs_GetDisplayName(), CKvService::fs_GetDescription()};
-		return gf_KvServiceCommand(Command, Definition, NZel::NSys::NFile::gfs_GetProgramPath());
+		CStr ProgramPath;
+		try
+		{
+			ProgramPath = NZel::NSys::NFile::gfs_GetProgramPath();
+		}
+		catch (const NZel::NException::CException &)
+		{
+			// Without its own path the program cannot be registered; the caller reports the
+			// failure like any other.
+			return false;
+		}
+		return gf_KvServiceCommand(Command, Definition, ProgramPath);
 	}
 }
 
