@@ -191,6 +191,8 @@ namespace
 			// failure like any other.
 			return false;
 		}
+		if (ProgramPath.f_IsEmpty())
+			return false; // an empty path would register a service that can never start
 		return gf_KvServiceCommand(Command, Definition, ProgramPath);
 	}
 }
