@@ -1,6 +1,10 @@
 // Installs a driver image as a demand-start kernel service for the length of a test, and removes
 // it again. The image is copied into the system's drivers folder and registered with the path
 // form "\SystemRoot\System32\Drivers\<file>", which Windows and Wine both load.
+//
+// Use from a test's CMakeLists.txt: link hushvane_test_driver_support, and pass the image with
+// e.g. target_compile_definitions(<t> PRIVATE HV_TEST_DRIVER_IMAGE="$<TARGET_FILE:hushvane_driver_test>").
+// Tests that load the driver must run serially: every image creates the same device name.
 #pragma once
 
 #include <windows.h>
