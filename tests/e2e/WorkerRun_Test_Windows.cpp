@@ -1,0 +1,107 @@
+// One run of the worker body on a plain thread, with a context that collects its lines and a
+// stop flag of the test's own.
+#include "app/Hushvane_DriverDeploy.h"
+#include "app/Hushvane_WorkerRun.h"
+#include "tests/e2e/WorkerSupport_Windows.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+using namespace NHushvaneTest;
+
+namespace
+{
+	class CTestControl : public NHushvane::ICWorkerControl
+	{
+	public:
+		bool f_IsStopRequested() override
+		{
+			++m_Passes;
+			return m_bStop.load();
+		}
+		void f_WaitForStop(NZel::uint32 Milliseconds) override
+		{
+			++m_EventlessWaits;
+			Sleep(Milliseconds);
+		}
+
+		std::atomic<bool> m_bStop{false};
+		std::atomic<int> m_Passes{0};
+		std::atomic<int> m_EventlessWaits{0};
+	};
+
+	class WorkerRunBodyTest : public testing::Test
+	{
+	protected:
+		void SetUp() override
+		{
+			gf_ReadFile(gf_InProgramFolder(NHushvane::gf_GetDriverImageName()), m_Image);
+			ASSERT_FALSE(m_Image.empty());
+		}
+		void TearDown() override
+		{
+			gf_RemoveTree(gf_InProgramFolder("config"));
+			gf_WriteFile(gf_InProgramFolder(NHushvane::gf_GetDriverImageName()), m_Image);
+		}
+		std::string m_Image;
+	};
+}
+
+TEST_F(WorkerRunBodyTest, RunsUntilAskedToStopThenClosesTheChannel)
+{
+	ASSERT_TRUE(gf_WriteFile(gf_InProgramFolder("config"), "hvbody_a.exe realtime\n"));
+	CChildProcess Child("hvbody_a.exe");
+	ASSERT_TRUE(Child.f_IsRunning());
+	CCollectingContext Context;
+	CTestControl Control;
+	std::thread Run([&] { NHushvane::gf_RunWorker(Context, Control); });
+
+	EXPECT_TRUE(gf_WaitUntil([&] { return Child.f_GetPriorityClass() == REALTIME_PRIORITY_CLASS; }, 10000));
+	// The loop keeps passing while it waits on the driver's event.
+	int Passes = Control.m_Passes.load();
+	Sleep(350);
+	EXPECT_GE(Control.m_Passes.load() - Passes, 2);
+	EXPECT_EQ(Control.m_EventlessWaits.load(), 0) << "the driver's event paces the loop";
+
+	ULONGLONG Start = GetTickCount64();
+	Control.m_bStop = true;
+	Run.join();
+	EXPECT_LT(GetTickCount64() - Start, 250u) << "a stop is seen after at most one wait";
+	EXPECT_FALSE(Context.f_IsChannelOpen());
+	EXPECT_EQ(Context.f_GetEvent(), nullptr);
+	EXPECT_EQ(Context.m_Lines, (std::vector<std::string>{"Launching\r\n", "Added process hvbody_a.exe with priority realtime\r\n"}));
+}
+
+TEST_F(WorkerRunBodyTest, WithoutADriverTheRunEndsByItself)
+{
+	gf_RemoveDriverCompletely();
+	ASSERT_TRUE(gf_WriteFile(gf_InProgramFolder(NHushvane::gf_GetDriverImageName()), "no driver"));
+	ASSERT_TRUE(gf_WriteFile(gf_InProgramFolder("config"), "hvbody_b.exe high\n"));
+	CChildProcess Child("hvbody_b.exe");
+	CCollectingContext Context;
+	CTestControl Control;
+	NHushvane::gf_RunWorker(Context, Control); // returns without a stop request
+	EXPECT_EQ(Control.m_Passes.load(), 0);
+	EXPECT_EQ(Child.f_GetPriorityClass(), DWORD(NORMAL_PRIORITY_CLASS)) << "no sweep without a driver";
+	EXPECT_EQ(Context.m_Lines,
+		(std::vector<std::string>{"Launching\r\n", "Added process hvbody_b.exe with priority high\r\n", "Failed to initialize driver\r\n"}));
+	gf_RemoveDriverCompletely();
+}
+
+TEST_F(WorkerRunBodyTest, ADriverImageThatCannotBeCopiedIsReportedAndEndsTheRun)
+{
+	gf_RemoveDriverCompletely();
+	// A folder in the image's place makes the copy fail.
+	ASSERT_TRUE(CreateDirectoryA(gf_InstalledImagePath().c_str(), nullptr));
+	CCollectingContext Context;
+	CTestControl Control;
+	NHushvane::gf_RunWorker(Context, Control);
+	ASSERT_EQ(Context.m_Lines.size(), 3u);
+	EXPECT_EQ(Context.m_Lines[0], "Launching\r\n");
+	EXPECT_EQ(Context.m_Lines[1].rfind("Windows returned an error from CopyFile: ", 0), 0u) << Context.m_Lines[1];
+	EXPECT_EQ(Context.m_Lines[2], "Failed to initialize driver\r\n");
+	RemoveDirectoryA(gf_InstalledImagePath().c_str());
+	gf_RemoveDriverCompletely();
+}
