@@ -1,7 +1,8 @@
 #!/bin/sh
 # check-driver-image.sh <objdump> <image> <label> [<image> <label> ...]
 # Fails unless every image imports only from ntoskrnl.exe and HAL.dll, has the native subsystem,
-# and carries a version resource with the driver's description, file name, product and version.
+# its architecture's image base, a relocatable and non-executable-data image, no pageable
+# section, and a version resource with the driver's description, file name, product and version.
 set -u
 objdump=$1
 shift
@@ -27,6 +28,16 @@ while [ $# -ge 2 ]; do
 	done
 	printf '%s\n' "$headers" | grep -Eq '^Subsystem[[:space:]]+0*1[[:space:]]+\(NT native\)' \
 		|| fail "subsystem is not native"
+
+	case "$headers" in
+		*"file format pei-x86-64"*) base=140000000 ;;
+		*) base=10000 ;;
+	esac
+	printf '%s\n' "$headers" | grep -Eq "^ImageBase[[:space:]]+0*$base\$" || fail "image base is not 0x$base"
+	flags=$(printf '%s\n' "$headers" | sed -n 's/^DllCharacteristics[[:space:]]*\([0-9a-fA-F]*\).*/\1/p')
+	[ -n "$flags" ] && [ $((0x$flags & 0x40)) -ne 0 ] || fail "not marked relocatable (dynamic base)"
+	[ -n "$flags" ] && [ $((0x$flags & 0x100)) -ne 0 ] || fail "not marked NX compatible"
+	"$objdump" -h "$image" | grep -Eq '^[[:space:]]+[0-9]+[[:space:]]+PAGE' && fail "has a pageable section"
 
 	# Version strings are UTF-16 inside .rsrc: dump the section and drop the zero bytes, which
 	# leaves each key directly followed by its value.
