@@ -3,6 +3,8 @@
 // option list, and the two justification layouts that place a formatted value in the output.
 #include "zel/library/core/general/Zel_Str.h"
 
+#include <cstring>
+
 namespace NZel::NStr
 {
 	struct CFormatOptions
@@ -138,8 +140,14 @@ namespace NZel::NStr
 				return;
 			if (!fp_bSpilled && Kind == gc_KindLatin1 && Pos == fp_Len && Count < mc_LocalSize - Pos)
 			{
-				for (int32 i = 0; i < Count; ++i)
-					fp_Local[Pos + i] = pUnits[i];
+				if (Count <= 8)
+				{
+					// Most runs are a digit or two: a call to memcpy would cost more.
+					for (int32 i = 0; i < Count; ++i)
+						fp_Local[Pos + i] = pUnits[i];
+				}
+				else
+					std::memcpy(fp_Local + Pos, pUnits, umint(Count));
 				Pos += Count;
 				fp_Len = Pos;
 				return;
@@ -156,8 +164,7 @@ namespace NZel::NStr
 				return;
 			if (!fp_bSpilled && Pos == fp_Len && Count < mc_LocalSize - Pos)
 			{
-				for (int32 i = 0; i < Count; ++i)
-					fp_Local[Pos + i] = Char;
+				std::memset(fp_Local + Pos, Char, umint(Count));
 				Pos += Count;
 				fp_Len = Pos;
 				return;

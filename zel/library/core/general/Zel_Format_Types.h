@@ -167,15 +167,36 @@ namespace NZel::NStr
 				CUnsigned Base = CUnsigned(Options.f_Base);
 				bool bGroup = Options.f_GroupSeparator && Base >= 8 && Base <= 10;
 				char Letter = Options.f_UpperDigits ? 'A' : 'a';
-				int32 nDigits = 0;
-				while (Magnitude)
+				if (Base == 10 && !bGroup)
 				{
-					if (bGroup && nDigits && nDigits % 3 == 0)
-						*--p = Options.f_GroupSeparator;
-					CUnsigned Digit = Base == 16 ? (Magnitude & 15) : Magnitude % Base;
-					Magnitude = Base == 16 ? (Magnitude >> 4) : Magnitude / Base;
-					*--p = Digit < 10 ? char('0' + Digit) : char(Letter + (Digit - 10));
-					++nDigits;
+					// The common case, with a constant divisor the compiler turns into a multiply.
+					while (Magnitude)
+					{
+						*--p = char('0' + Magnitude % 10);
+						Magnitude /= 10;
+					}
+				}
+				else if (Base == 16)
+				{
+					while (Magnitude)
+					{
+						unsigned Digit = unsigned(Magnitude & 15);
+						Magnitude >>= 4;
+						*--p = Digit < 10 ? char('0' + Digit) : char(Letter + (Digit - 10));
+					}
+				}
+				else
+				{
+					int32 nDigits = 0;
+					while (Magnitude)
+					{
+						if (bGroup && nDigits && nDigits % 3 == 0)
+							*--p = Options.f_GroupSeparator;
+						CUnsigned Digit = Magnitude % Base;
+						Magnitude /= Base;
+						*--p = Digit < 10 ? char('0' + Digit) : char(Letter + (Digit - 10));
+						++nDigits;
+					}
 				}
 				if (Options.f_ForceSign)
 					*--p = Options.f_Negative ? '-' : '+';

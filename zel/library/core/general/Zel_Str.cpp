@@ -281,11 +281,15 @@ namespace NZel::NStr
 	{
 		if (Count < 0)
 			Count = 0;
-		int32 Len = f_GetLen();
 		if (Pos < 0)
 			Pos = 0;
-		if (Pos > Len)
-			Pos = Len;
+		if (Pos > 0)
+		{
+			// Writing beyond the text would leave unwritten bytes inside it.
+			int32 Len = f_GetLen();
+			if (Pos > Len)
+				Pos = Len;
+		}
 		int64 Wanted = int64(Pos) + Count + 1;
 		int32 Room = f_Reserve(Wanted > gc_MaxUnits ? gc_MaxUnits : int32(Wanted));
 		if (!fp_pBlock || Room <= Pos)
