@@ -79,3 +79,24 @@ TEST(ThreadPlatformWindows, FailuresThrowWithTheSystemCallNamed)
 	std::string const Storage = fMessage([] { NSys::gf_Thread_SetStorage(TLS_OUT_OF_INDEXES - 1, nullptr); });
 	EXPECT_EQ(Storage, "Thread_FreeStorage: Failed to set Thread Storage Value");
 }
+
+TEST(ThreadPlatformWindows, CurrentIdMatchesTheSystemOnEveryThread)
+{
+	EXPECT_EQ(NSys::gf_Thread_GetCurrentId(), GetCurrentThreadId());
+	struct CIds
+	{
+		uint32 m_Ours = 0;
+		DWORD m_System = 1;
+	} Ids;
+	NSys::CUniqueHandle Thread(NSys::gf_Thread_Create(
+		[](void *p) -> int32 {
+			auto *pIds = static_cast<CIds *>(p);
+			pIds->m_Ours = NSys::gf_Thread_GetCurrentId();
+			pIds->m_System = GetCurrentThreadId();
+			return 0;
+		},
+		&Ids, 0x8000, 0, false, "Zel_Test_Id"));
+	NSys::gf_Wait(Thread.f_Get());
+	EXPECT_EQ(Ids.m_Ours, Ids.m_System);
+	EXPECT_NE(Ids.m_Ours, GetCurrentThreadId());
+}

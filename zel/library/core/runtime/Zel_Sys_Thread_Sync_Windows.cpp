@@ -1,4 +1,4 @@
-// Waits, semaphores, manual-reset events and the calling thread's identity over kernel32.
+// Waits, semaphores, manual-reset events and yielding over kernel32.
 #include "zel/library/core/runtime/Zel_Sys_Thread.h"
 
 #include <windows.h>
@@ -10,11 +10,6 @@ namespace NZel::NSys
 	namespace
 	{
 		std::atomic<uint32> g_SemaphoresCreated{0};
-	}
-
-	uint32 gf_Thread_GetCurrentId()
-	{
-		return GetCurrentThreadId();
 	}
 
 	void gf_Thread_Yield()
