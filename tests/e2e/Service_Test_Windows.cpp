@@ -76,9 +76,12 @@ namespace
 				CloseHandle(hProcess);
 			}
 		}
-		CServiceHandle Service = fg_OpenService(DELETE);
-		if (Service.f_IsValid())
-			DeleteService(Service.f_Get());
+		{
+			// The manager removes a deleted service once its last handle is closed.
+			CServiceHandle Service = fg_OpenService(DELETE);
+			if (Service.f_IsValid())
+				DeleteService(Service.f_Get());
+		}
 		gf_WaitUntil([] { return !fg_ServiceExists(); }, 30000);
 	}
 
