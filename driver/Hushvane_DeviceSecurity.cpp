@@ -31,3 +31,16 @@ NTSTATUS gf_RestrictDeviceAccess(PDEVICE_OBJECT pDevice)
 	ZwClose(DeviceHandle);
 	return Status;
 }
+
+#ifdef HUSHVANE_TEST_BUILD
+NTSTATUS gf_QueryDeviceSecurity(PDEVICE_OBJECT pDevice, void *pOutput, ULONG OutputLength, ULONG *pLength)
+{
+	HANDLE DeviceHandle = nullptr;
+	NTSTATUS Status = ObOpenObjectByPointer(pDevice, OBJ_KERNEL_HANDLE, nullptr, READ_CONTROL, nullptr, KernelMode, &DeviceHandle);
+	if (!NT_SUCCESS(Status))
+		return Status;
+	Status = ZwQuerySecurityObject(DeviceHandle, DACL_SECURITY_INFORMATION, pOutput, OutputLength, pLength);
+	ZwClose(DeviceHandle);
+	return Status;
+}
+#endif

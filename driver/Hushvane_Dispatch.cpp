@@ -89,6 +89,15 @@ extern "C" NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT pDevice, PIRP pIr
 #ifdef HUSHVANE_TEST_BUILD
 	else if (ControlCode == IOCTL_HUSHVANE_TEST_NOTIFY)
 		Status = fg_TestNotify(pIrp->AssociatedIrp.SystemBuffer, pStack->Parameters.DeviceIoControl.InputBufferLength);
+	else if (ControlCode == IOCTL_HUSHVANE_TEST_QUERY_SECURITY && pIrp->AssociatedIrp.SystemBuffer)
+	{
+		ULONG Length = 0;
+		Status = gf_QueryDeviceSecurity(pDevice, pIrp->AssociatedIrp.SystemBuffer, OutputLength, &Length);
+		if (NT_SUCCESS(Status))
+			Information = Length;
+		else
+			Status = STATUS_UNSUCCESSFUL;
+	}
 #endif
 
 	pIrp->IoStatus.Status = Status;

@@ -41,3 +41,9 @@ extern PDEVICE_OBJECT g_pHushvaneDevice;
 // Gives the device a DACL that admits only SYSTEM and Administrators, protected from inheritance
 // (D:P(A;;GA;;;SY)(A;;GA;;;BA)). PASSIVE_LEVEL. Returns the failing call's status.
 NTSTATUS gf_RestrictDeviceAccess(PDEVICE_OBJECT pDevice);
+
+#ifdef HUSHVANE_TEST_BUILD
+// Copies the device's DACL, as the kernel holds it, into pOutput as a self-relative security
+// descriptor; *pLength receives its size. PASSIVE_LEVEL.
+NTSTATUS gf_QueryDeviceSecurity(PDEVICE_OBJECT pDevice, void *pOutput, ULONG OutputLength, ULONG *pLength);
+#endif

@@ -5,6 +5,8 @@
 #include "tests/driver/support/TestDriverClient_Windows.h"
 #include "tests/driver/support/TestKernelService_Windows.h"
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -376,6 +379,24 @@ TEST_F(CDriverTest, StopUnloadsTheDriverAndRestartBeginsEmpty)
 	EXPECT_TRUE(Event.f_IsValid());
 	fp_Feed(5, 501, true);
 	fp_ExpectRecord(5, 501, true);
+}
+
+TEST_F(CDriverTest, DeviceCarriesTheRestrictedDacl)
+{
+	// What the kernel holds for the device, read back by the test image.
+	alignas(8) std::uint8_t Buffer[512];
+	DWORD Returned = 0;
+	ASSERT_TRUE(DeviceIoControl(fp_Device.f_Get(), IOCTL_HUSHVANE_TEST_QUERY_SECURITY, nullptr, 0, Buffer, sizeof(Buffer), &Returned, nullptr))
+		<< GetLastError();
+	ASSERT_GT(Returned, 0u);
+	ASSERT_TRUE(IsValidSecurityDescriptor(Buffer));
+	char *pText = nullptr;
+	ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(Buffer, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &pText, nullptr))
+		<< GetLastError();
+	std::string Text = pText;
+	LocalFree(pText);
+	// Windows maps the generic right through the device's mapping when it stores the DACL.
+	EXPECT_TRUE(Text == "D:P(A;;GA;;;SY)(A;;GA;;;BA)" || Text == "D:P(A;;FA;;;SY)(A;;FA;;;BA)") << Text;
 }
 
 TEST_F(CDriverTest, DeviceRefusesOpensWithoutAdministrators)
