@@ -51,7 +51,13 @@ while [ $# -ge 2 ]; do
 	done
 	case "$label" in
 		test) printf '%s' "$text" | grep -aqF "FileVersion1.00 test build" || fail "test image lacks its own version text" ;;
-		*) printf '%s' "$text" | grep -aqF "test build" && fail "shipped image carries the test version text" ;;
+		*)
+			printf '%s' "$text" | grep -aqF "test build" && fail "shipped image carries the test version text"
+			# The test image's hooks are the only users of these kernel routines.
+			for hook in ZwOpenKey ZwQueryValueKey ZwQuerySecurityObject; do
+				printf '%s\n' "$headers" | grep -Eq "[[:space:]]$hook\$" && fail "shipped image imports $hook (test hooks built in)"
+			done
+			;;
 	esac
 	[ $status -eq 0 ] && echo "ok $label: $dlls, native, version resource present"
 done
