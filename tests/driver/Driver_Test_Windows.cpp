@@ -236,30 +236,33 @@ TEST_F(CDriverTest, FullRingKeepsTheFirst128AndWraps)
 	}
 }
 
-// Starts a thread that waits up to 20 s on Event, then feeds reports (at most 10, half a second
-// apart, in case the thread had not begun to wait yet) until the thread is released. Returns the
-// number of reports fed, 0 when the thread was never released.
-int CDriverTest_ReleaseWaiterByFeeding(HANDLE Event, const std::function<void(std::uint64_t)> &Feed)
+namespace
 {
-	std::atomic<bool> bReleased{false};
-	std::atomic<DWORD> WaitResult{WAIT_FAILED};
-	std::thread Waiter(
-		[&]
-		{
-			WaitResult = WaitForSingleObject(Event, 20000);
-			bReleased = true;
-		}
-	);
-	int nFed = 0;
-	for (; nFed < 10 && !bReleased; ++nFed)
+	// Starts a thread that waits up to 20 s on Event, then feeds reports (at most 10, half a
+	// second apart, in case the thread had not begun to wait yet) until the thread is released.
+	// Returns the number of reports fed, 0 when the thread was never released.
+	int fg_ReleaseWaiterByFeeding(HANDLE Event, const std::function<void(std::uint64_t)> &Feed)
 	{
-		Sleep(100);
-		Feed(nFed);
-		for (int i = 0; i < 50 && !bReleased; ++i)
-			Sleep(10);
+		std::atomic<bool> bReleased{false};
+		std::atomic<DWORD> WaitResult{WAIT_FAILED};
+		std::thread Waiter(
+			[&]
+			{
+				WaitResult = WaitForSingleObject(Event, 20000);
+				bReleased = true;
+			}
+		);
+		int nFed = 0;
+		for (; nFed < 10 && !bReleased; ++nFed)
+		{
+			Sleep(100);
+			Feed(nFed);
+			for (int i = 0; i < 50 && !bReleased; ++i)
+				Sleep(10);
+		}
+		Waiter.join();
+		return WaitResult == WAIT_OBJECT_0 && nFed > 0 ? nFed : 0;
 	}
-	Waiter.join();
-	return WaitResult == WAIT_OBJECT_0 && nFed > 0 ? nFed : 0;
 }
 
 TEST_F(CDriverTest, PulseReleasesWaitersAndLeavesTheEventReset)
@@ -268,7 +271,7 @@ TEST_F(CDriverTest, PulseReleasesWaitersAndLeavesTheEventReset)
 	ASSERT_TRUE(Event.f_IsValid()) << "OpenEventA error " << GetLastError();
 	EXPECT_EQ(WaitForSingleObject(Event.f_Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "event signalled after load";
 
-	int nFed = CDriverTest_ReleaseWaiterByFeeding(Event.f_Get(), [&](std::uint64_t i) { fp_Feed(3, 300 + i, true); });
+	int nFed = fg_ReleaseWaiterByFeeding(Event.f_Get(), [&](std::uint64_t i) { fp_Feed(3, 300 + i, true); });
 	ASSERT_GT(nFed, 0) << "no report released the waiting thread";
 
 	// The pulse is over: a reader that starts waiting now is not released by it.
@@ -277,7 +280,7 @@ TEST_F(CDriverTest, PulseReleasesWaitersAndLeavesTheEventReset)
 	// A report dropped because the ring is full still pulses.
 	for (int i = nFed; i < 128; ++i)
 		fp_Feed(3, 300 + i, true);
-	EXPECT_GT(CDriverTest_ReleaseWaiterByFeeding(Event.f_Get(), [&](std::uint64_t i) { fp_Feed(3, 9000 + i, true); }), 0)
+	EXPECT_GT(fg_ReleaseWaiterByFeeding(Event.f_Get(), [&](std::uint64_t i) { fp_Feed(3, 9000 + i, true); }), 0)
 		<< "a dropped report did not pulse the event";
 	for (int i = 0; i < 128; ++i)
 		fp_ExpectRecord(3, 300 + i, true);
