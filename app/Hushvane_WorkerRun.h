@@ -5,6 +5,7 @@
 #include "app/Hushvane_WorkerControl.h"
 #include "zel/library/core/general/Zel_Exception.h"
 
+#include <cstring>
 #include <exception>
 
 namespace NHushvane
@@ -32,7 +33,14 @@ namespace NHushvane
 		pMessage = Message.f_IsEmpty() ? "Unknown error" : Message.f_GetStr();
 		try
 		{
-			Log.f_WriteLine(NZel::NStr::CStr(pMessage) + "\r\n");
+			// System error texts end in their own line break; the log line gets exactly one.
+			NZel::int32 Length = NZel::int32(std::strlen(pMessage));
+			while (Length > 0 && (pMessage[Length - 1] == '\r' || pMessage[Length - 1] == '\n' || pMessage[Length - 1] == ' '))
+				--Length;
+			NZel::NStr::CStr Line;
+			Line.f_Append(pMessage, Length);
+			Line.f_Append("\r\n", 2);
+			Log.f_WriteLine(Line);
 		}
 		catch (...)
 		{

@@ -101,6 +101,7 @@ TEST_F(WorkerRunBodyTest, ADriverImageThatCannotBeCopiedIsReportedAndEndsTheRun)
 	ASSERT_EQ(Context.m_Lines.size(), 3u);
 	EXPECT_EQ(Context.m_Lines[0], "Launching\r\n");
 	EXPECT_EQ(Context.m_Lines[1].rfind("Windows returned an error from CopyFile: ", 0), 0u) << Context.m_Lines[1];
+	EXPECT_EQ(Context.m_Lines[1].find("\r\n"), Context.m_Lines[1].size() - 2) << "one line, one line end";
 	EXPECT_EQ(Context.m_Lines[2], "Failed to initialize driver\r\n");
 	RemoveDirectoryA(gf_InstalledImagePath().c_str());
 	gf_RemoveDriverCompletely();
