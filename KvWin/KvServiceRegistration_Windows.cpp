@@ -133,7 +133,18 @@ namespace
 			Process.f_Reset(OpenProcess(SYNCHRONIZE, FALSE, ProcessStatus.dwProcessId));
 
 		if (!ControlService(Service.f_Get(), SERVICE_CONTROL_STOP, &Status))
-			return GetLastError() == ERROR_SERVICE_NOT_ACTIVE;
+		{
+			DWORD Error = GetLastError();
+			// The request can fail after it was carried out: the service's process may end before
+			// its answer reaches the manager (Wine then reports a broken pipe). A service that
+			// is now stopping or stopped took the request.
+			SERVICE_STATUS After{};
+			bool bTaken = QueryServiceStatus(Service.f_Get(), &After)
+				&& (After.dwCurrentState == SERVICE_STOPPED || After.dwCurrentState == SERVICE_STOP_PENDING);
+			if (!bTaken)
+				return Error == ERROR_SERVICE_NOT_ACTIVE;
+			Status = After;
+		}
 
 		DWORD State = Status.dwCurrentState;
 		if (State != SERVICE_STOPPED)
