@@ -96,11 +96,12 @@ TEST(Lock, TryLockFailsWhileAnotherThreadHoldsIt)
 	EXPECT_TRUE(gf_TryLockFromOtherThread(Lock));
 }
 
-// Two threads arrive at a fresh lock that is held: both find no semaphore and race to make
-// it. Repeated, so the race is really run; exactly one semaphore per lock each time.
+// Threads arrive together at a fresh lock that is held: all find no semaphore and race to
+// make it. Repeated, so the race is really run; exactly one semaphore per lock each time.
 TEST(Lock, ContendingOnFreshLockCreatesExactlyOneSemaphore)
 {
-	for (int Round = 0; Round < 20; ++Round)
+	constexpr int c_nContenders = 4;
+	for (int Round = 0; Round < 100; ++Round)
 	{
 		auto const Before = NZel::NSys::gf_Semaphore_GetCreatedCount();
 		CLock Lock;
@@ -110,23 +111,27 @@ TEST(Lock, ContendingOnFreshLockCreatesExactlyOneSemaphore)
 		std::atomic<int> nReady{0};
 		auto fContender = [&] {
 			++nReady;
-			while (nReady < 2)
+			while (nReady < c_nContenders)
 			{
 			}
 			Lock.f_Lock();
 			++Counter;
 			Lock.f_Unlock();
 		};
-		std::thread First(fContender);
-		std::thread Second(fContender);
-		bool const bBothWaiting = gf_WaitUntil([&] { return Lock.f_GetWaiterCount() == 3 && Lock.f_HasSemaphore(); });
-		Lock.f_Unlock();
-		First.join();
-		Second.join();
-
-		ASSERT_TRUE(bBothWaiting);
-		EXPECT_EQ(Counter, 2);
+		std::vector<std::thread> Contenders;
+		for (int i = 0; i < c_nContenders; ++i)
+			Contenders.emplace_back(fContender);
+		bool const bAllWaiting = gf_WaitUntil([&] { return Lock.f_GetWaiterCount() == c_nContenders + 1 && Lock.f_HasSemaphore(); });
+		// Reported before the release: with a semaphore per waiter the hand-over below would
+		// wake the wrong one and the joins would never return.
 		EXPECT_EQ(NZel::NSys::gf_Semaphore_GetCreatedCount() - Before, 1u) << "round " << Round;
+		Lock.f_Unlock();
+		for (auto &Contender : Contenders)
+			Contender.join();
+
+		ASSERT_TRUE(bAllWaiting);
+		EXPECT_EQ(Counter, c_nContenders);
+		ASSERT_EQ(NZel::NSys::gf_Semaphore_GetCreatedCount() - Before, 1u) << "round " << Round;
 		EXPECT_EQ(Lock.f_GetWaiterCount(), 0);
 	}
 }
