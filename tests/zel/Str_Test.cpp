@@ -401,3 +401,38 @@ TEST(FStr, FixedStringsHoldWhatFitsAndTerminate)
 	EXPECT_NE(G.f_GetWritableBuffer(255), nullptr);
 	EXPECT_TRUE(CFStr256().f_IsEmpty());
 }
+
+TEST(Str, BadArgumentsLoseNothingAndNeverCrash)
+{
+	CStr S("abc");
+	int32 Pos = 100; // beyond the text: held to its end, no unwritten bytes inside the text
+	S.f_AppendText(Pos, gc_KindLatin1, "d", 1);
+	EXPECT_STREQ(S.f_GetStr(), "abcd");
+	EXPECT_EQ(Pos, 4);
+
+	Pos = -5;
+	CStr T("xyz");
+	T.f_AppendText(Pos, gc_KindLatin1, "Q", 1);
+	EXPECT_STREQ(T.f_GetStr(), "Q") << "a negative position writes at the start";
+
+	CStr U("keep");
+	Pos = 4;
+	U.f_AppendText(Pos, gc_KindLatin1, static_cast<const char *>(nullptr), 10);
+	U.f_AppendText(Pos, gc_KindLatin1, "zz", -3);
+	U.f_AppendChar(Pos, 'z', -1);
+	U.f_SetLengthAndTrim(Pos);
+	EXPECT_STREQ(U.f_GetStr(), "keep");
+
+	EXPECT_EQ(U.f_GetWritableBuffer(-1), nullptr);
+	EXPECT_EQ(U.f_GetWritableBuffer(0x7FFFFFFF), nullptr);
+	EXPECT_STREQ(U.f_GetStr(), "keep");
+	EXPECT_EQ(U.f_Reserve(-4), 0) << "a negative reservation releases like 0";
+	EXPECT_TRUE(U.f_IsEmpty());
+
+	// Kinds beyond the defined ones are taken from their two low bits.
+	CStr V;
+	Pos = 0;
+	V.f_AppendText(Pos, 7, "k", 1);
+	EXPECT_EQ(V.f_GetKind(), 3u);
+	EXPECT_STREQ(V.f_GetStr(), "k");
+}
