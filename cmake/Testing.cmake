@@ -8,8 +8,10 @@ macro(hv_enable_gtest)
     set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
     set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
     add_subdirectory(${HV_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
-    include(GoogleTest)
   endif()
+  # In every calling scope: gtest_discover_tests needs the script path this include sets, and
+  # hv_test is a function, so a variable set in an earlier call is gone.
+  include(GoogleTest)
 endmacro()
 
 # hv_test(<name> SOURCES ... LIBS ... [LABELS ...] [SERIAL] [TIMEOUT s])
