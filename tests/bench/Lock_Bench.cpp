@@ -1,14 +1,18 @@
 // Uncontended lock + unlock: CLock against the system's own locks in the same binary
 // (CRITICAL_SECTION and SRWLOCK on Windows, std::mutex everywhere). The candidates take turns
 // over several rounds so that a busy machine or a slow first round does not favour one of
-// them; the ratios use each candidate's best round.
+// them; the ratios use each candidate's best round. A second thread stays alive throughout, as
+// in the program: some C libraries leave the bus lock out of their mutexes while a process has
+// only one thread, which would compare a different instruction.
 #include "zel/library/core/general/Zel_Lock.h"
 
 #include "tests/bench/BenchHarness.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -34,6 +38,12 @@ namespace
 
 int main()
 {
+	std::atomic<bool> bDone{false};
+	std::thread Companion([&] {
+		while (!bDone)
+			std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	});
+
 	NZel::NThread::CLock Lock;
 	std::mutex Mutex;
 	CBest Ours, Recursive, Guard, StdMutex;
@@ -81,5 +91,7 @@ int main()
 	DeleteCriticalSection(&Section);
 #endif
 	NBench::gf_Ratio("std::mutex vs CLock", Ours.m_Result, StdMutex.m_Result);
+	bDone = true;
+	Companion.join();
 	return 0;
 }
