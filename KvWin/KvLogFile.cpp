@@ -60,12 +60,23 @@ CStr CKvLogFileInternal::fs_MakeFileName(const CClockTime &Time)
 CStr CKvLogFileInternal::f_GetCurrentPath()
 {
 	NZel::NThread::CLockGuard Guard(fp_BufferLock);
-	return fp_CurrentPath;
+	return fp_GetCurrentPath();
 }
 
 void CKvLogFileInternal::fp_BeginNewFile(const CClockTime &Now)
 {
-	fp_CurrentPath = fp_Folder + fs_MakeFileName(Now);
+	fp_NewFileTime = Now;
+	fp_bPathStale = true;
+}
+
+const CStr &CKvLogFileInternal::fp_GetCurrentPath()
+{
+	if (fp_bPathStale)
+	{
+		fp_CurrentPath = fp_Folder + fs_MakeFileName(fp_NewFileTime);
+		fp_bPathStale = false;
+	}
+	return fp_CurrentPath;
 }
 
 void CKvLogFileInternal::f_Open(CStr Folder, uint64 MaxFileSize, CClockTime RolloverPeriod)
@@ -117,7 +128,7 @@ void CKvLogFileInternal::fp_Pass()
 	CStr Path;
 	{
 		NZel::NThread::CLockGuard Guard(fp_BufferLock);
-		Path = fp_CurrentPath;
+		Path = fp_GetCurrentPath();
 		if (fp_PendingCount)
 		{
 			NZel::umint Needed = fp_WriterBuffer.size() + fp_PendingCount;

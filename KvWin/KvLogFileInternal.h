@@ -41,7 +41,11 @@ public:
 	NZel::NStr::CStr f_GetCurrentPath();
 
 private:
-	void fp_BeginNewFile(const NZel::NTime::CClockTime &Now); // buffer lock held
+	// Both with the buffer lock held. Beginning a file only records its time; the name is
+	// made when the path is next needed, so a log over its size limit, which begins the file
+	// again at every write until the writer's pass, pays for one name per pass, not per line.
+	void fp_BeginNewFile(const NZel::NTime::CClockTime &Now);
+	const NZel::NStr::CStr &fp_GetCurrentPath();
 	void fp_Pass();
 	void fp_Report(const NZel::NStr::CStr &Path, const char *pMessage);
 
@@ -52,6 +56,8 @@ private:
 	NZel::NThread::CEventAutoResetAggregate fp_WriterEvent;
 	NZel::NThread::CLock fp_BufferLock; // guards every member down to fp_Pending
 	NZel::NStr::CStr fp_CurrentPath;
+	NZel::NTime::CClockTime fp_NewFileTime; // when the current file was begun
+	bool fp_bPathStale = false;             // fp_CurrentPath not yet made from fp_NewFileTime
 	NZel::NStr::CStr fp_Folder;
 	NZel::uint64 fp_MaxFileSize = 0;
 	NZel::uint64 fp_BytesSinceNewFile = 0;

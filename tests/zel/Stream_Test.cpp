@@ -112,6 +112,16 @@ TEST(Stream, WriteAtTheLimitIsRefusedBeforeAllocating)
 	EXPECT_EQ(Stream.f_GetData(), nullptr);
 	EXPECT_EQ(Stream.f_GetLength(), 0);
 	EXPECT_EQ(Stream.f_GetPosition(), 0xFFFFFFFFll);
+
+	// Counts so large that position + count wraps around are refused as well.
+	CMemoryStream Small;
+	Small.f_WriteBytes("ab", 2);
+	EXPECT_EQ(gf_MessageOf([&] { Small.f_WriteBytes("x", NZel::umint(-1)); }), gc_LimitMessage);
+	Small.f_SetPosition(1);
+	char Out[2];
+	EXPECT_EQ(gf_MessageOf([&] { Small.f_ConsumeBytes(Out, NZel::umint(-1)); }), "End of stream Overrun");
+	EXPECT_EQ(Small.f_GetLength(), 2);
+	EXPECT_EQ(Small.f_GetPosition(), 1);
 }
 
 TEST(Stream, GrowsByTheIncrementNotPerWrite)
@@ -133,6 +143,16 @@ TEST(Stream, GrowsByTheIncrementNotPerWrite)
 	Stream.f_WriteBytes("abc", 3);
 	EXPECT_EQ(CAllocator_Heap::fs_GetAllocationCount(), Before);
 	EXPECT_EQ(std::memcmp(Stream.f_GetData(), "abc", 3), 0);
+
+	// A stream filled by many small writes regrows only a logarithmic number of times.
+	CMemoryStream Large(4096);
+	Before = CAllocator_Heap::fs_GetAllocationCount();
+	std::string Line(80, 'l');
+	for (int i = 0; i < 40000; ++i)
+		Large.f_WriteBytes(Line.data(), Line.size());
+	EXPECT_LE(CAllocator_Heap::fs_GetAllocationCount() - Before, 20u);
+	EXPECT_EQ(Large.f_GetLength(), 3200000);
+	EXPECT_EQ(Large.f_GetData()[3199999], 'l');
 }
 
 TEST(Stream, FailedGrowthKeepsTheData)

@@ -6,23 +6,6 @@ namespace NZel::NMd5
 {
 	namespace
 	{
-		// Per-step shift amounts and the sine-derived constants of RFC 1321 section 3.4.
-		constexpr uint32 gc_Shift[64] = {
-			7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
-			5, 9, 14, 20, 5, 9, 14, 20, 5, 9, 14, 20, 5, 9, 14, 20,
-			4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
-			6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
-
-		constexpr uint32 gc_Sine[64] = {
-			0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
-			0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
-			0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
-			0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
-			0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
-			0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
-			0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
-			0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
-
 		inline uint32 gf_RotateLeft(uint32 Value, uint32 Count)
 		{
 			return (Value << Count) | (Value >> (32 - Count));
@@ -66,51 +49,106 @@ namespace NZel::NMd5
 		fp_nPending = 0;
 	}
 
+	// The 64 steps written out: the round functions and message indexes are then constants and
+	// the compiler keeps the four state words in registers.
+#define DZelMd5Step(Function, a, b, c, d, Word, Sine, Shift) \
+	a += Function(b, c, d) + (Word) + (Sine);              \
+	a = gf_RotateLeft(a, Shift) + b
+
+	namespace
+	{
+		inline uint32 gf_F(uint32 x, uint32 y, uint32 z) { return z ^ (x & (y ^ z)); }
+		inline uint32 gf_G(uint32 x, uint32 y, uint32 z) { return y ^ (z & (x ^ y)); }
+		inline uint32 gf_H(uint32 x, uint32 y, uint32 z) { return x ^ y ^ z; }
+		inline uint32 gf_I(uint32 x, uint32 y, uint32 z) { return y ^ (x | ~z); }
+	}
+
 	void CMd5::fp_Transform(const uint8 *pBlock)
 	{
-		uint32 Words[16];
+		uint32 X[16];
 		for (int i = 0; i < 16; ++i)
-			Words[i] = gf_LoadLittle(pBlock + i * 4);
+			X[i] = gf_LoadLittle(pBlock + i * 4);
 
-		uint32 A = fp_State[0];
-		uint32 B = fp_State[1];
-		uint32 C = fp_State[2];
-		uint32 D = fp_State[3];
-		for (uint32 i = 0; i < 64; ++i)
-		{
-			uint32 F;
-			uint32 g;
-			if (i < 16)
-			{
-				F = (B & C) | (~B & D);
-				g = i;
-			}
-			else if (i < 32)
-			{
-				F = (D & B) | (~D & C);
-				g = (5 * i + 1) & 15;
-			}
-			else if (i < 48)
-			{
-				F = B ^ C ^ D;
-				g = (3 * i + 5) & 15;
-			}
-			else
-			{
-				F = C ^ (B | ~D);
-				g = (7 * i) & 15;
-			}
-			uint32 Next = D;
-			D = C;
-			C = B;
-			B = B + gf_RotateLeft(A + F + gc_Sine[i] + Words[g], gc_Shift[i]);
-			A = Next;
-		}
-		fp_State[0] += A;
-		fp_State[1] += B;
-		fp_State[2] += C;
-		fp_State[3] += D;
+		uint32 a = fp_State[0];
+		uint32 b = fp_State[1];
+		uint32 c = fp_State[2];
+		uint32 d = fp_State[3];
+
+		DZelMd5Step(gf_F, a, b, c, d, X[0], 0xd76aa478, 7);
+		DZelMd5Step(gf_F, d, a, b, c, X[1], 0xe8c7b756, 12);
+		DZelMd5Step(gf_F, c, d, a, b, X[2], 0x242070db, 17);
+		DZelMd5Step(gf_F, b, c, d, a, X[3], 0xc1bdceee, 22);
+		DZelMd5Step(gf_F, a, b, c, d, X[4], 0xf57c0faf, 7);
+		DZelMd5Step(gf_F, d, a, b, c, X[5], 0x4787c62a, 12);
+		DZelMd5Step(gf_F, c, d, a, b, X[6], 0xa8304613, 17);
+		DZelMd5Step(gf_F, b, c, d, a, X[7], 0xfd469501, 22);
+		DZelMd5Step(gf_F, a, b, c, d, X[8], 0x698098d8, 7);
+		DZelMd5Step(gf_F, d, a, b, c, X[9], 0x8b44f7af, 12);
+		DZelMd5Step(gf_F, c, d, a, b, X[10], 0xffff5bb1, 17);
+		DZelMd5Step(gf_F, b, c, d, a, X[11], 0x895cd7be, 22);
+		DZelMd5Step(gf_F, a, b, c, d, X[12], 0x6b901122, 7);
+		DZelMd5Step(gf_F, d, a, b, c, X[13], 0xfd987193, 12);
+		DZelMd5Step(gf_F, c, d, a, b, X[14], 0xa679438e, 17);
+		DZelMd5Step(gf_F, b, c, d, a, X[15], 0x49b40821, 22);
+
+		DZelMd5Step(gf_G, a, b, c, d, X[1], 0xf61e2562, 5);
+		DZelMd5Step(gf_G, d, a, b, c, X[6], 0xc040b340, 9);
+		DZelMd5Step(gf_G, c, d, a, b, X[11], 0x265e5a51, 14);
+		DZelMd5Step(gf_G, b, c, d, a, X[0], 0xe9b6c7aa, 20);
+		DZelMd5Step(gf_G, a, b, c, d, X[5], 0xd62f105d, 5);
+		DZelMd5Step(gf_G, d, a, b, c, X[10], 0x02441453, 9);
+		DZelMd5Step(gf_G, c, d, a, b, X[15], 0xd8a1e681, 14);
+		DZelMd5Step(gf_G, b, c, d, a, X[4], 0xe7d3fbc8, 20);
+		DZelMd5Step(gf_G, a, b, c, d, X[9], 0x21e1cde6, 5);
+		DZelMd5Step(gf_G, d, a, b, c, X[14], 0xc33707d6, 9);
+		DZelMd5Step(gf_G, c, d, a, b, X[3], 0xf4d50d87, 14);
+		DZelMd5Step(gf_G, b, c, d, a, X[8], 0x455a14ed, 20);
+		DZelMd5Step(gf_G, a, b, c, d, X[13], 0xa9e3e905, 5);
+		DZelMd5Step(gf_G, d, a, b, c, X[2], 0xfcefa3f8, 9);
+		DZelMd5Step(gf_G, c, d, a, b, X[7], 0x676f02d9, 14);
+		DZelMd5Step(gf_G, b, c, d, a, X[12], 0x8d2a4c8a, 20);
+
+		DZelMd5Step(gf_H, a, b, c, d, X[5], 0xfffa3942, 4);
+		DZelMd5Step(gf_H, d, a, b, c, X[8], 0x8771f681, 11);
+		DZelMd5Step(gf_H, c, d, a, b, X[11], 0x6d9d6122, 16);
+		DZelMd5Step(gf_H, b, c, d, a, X[14], 0xfde5380c, 23);
+		DZelMd5Step(gf_H, a, b, c, d, X[1], 0xa4beea44, 4);
+		DZelMd5Step(gf_H, d, a, b, c, X[4], 0x4bdecfa9, 11);
+		DZelMd5Step(gf_H, c, d, a, b, X[7], 0xf6bb4b60, 16);
+		DZelMd5Step(gf_H, b, c, d, a, X[10], 0xbebfbc70, 23);
+		DZelMd5Step(gf_H, a, b, c, d, X[13], 0x289b7ec6, 4);
+		DZelMd5Step(gf_H, d, a, b, c, X[0], 0xeaa127fa, 11);
+		DZelMd5Step(gf_H, c, d, a, b, X[3], 0xd4ef3085, 16);
+		DZelMd5Step(gf_H, b, c, d, a, X[6], 0x04881d05, 23);
+		DZelMd5Step(gf_H, a, b, c, d, X[9], 0xd9d4d039, 4);
+		DZelMd5Step(gf_H, d, a, b, c, X[12], 0xe6db99e5, 11);
+		DZelMd5Step(gf_H, c, d, a, b, X[15], 0x1fa27cf8, 16);
+		DZelMd5Step(gf_H, b, c, d, a, X[2], 0xc4ac5665, 23);
+
+		DZelMd5Step(gf_I, a, b, c, d, X[0], 0xf4292244, 6);
+		DZelMd5Step(gf_I, d, a, b, c, X[7], 0x432aff97, 10);
+		DZelMd5Step(gf_I, c, d, a, b, X[14], 0xab9423a7, 15);
+		DZelMd5Step(gf_I, b, c, d, a, X[5], 0xfc93a039, 21);
+		DZelMd5Step(gf_I, a, b, c, d, X[12], 0x655b59c3, 6);
+		DZelMd5Step(gf_I, d, a, b, c, X[3], 0x8f0ccc92, 10);
+		DZelMd5Step(gf_I, c, d, a, b, X[10], 0xffeff47d, 15);
+		DZelMd5Step(gf_I, b, c, d, a, X[1], 0x85845dd1, 21);
+		DZelMd5Step(gf_I, a, b, c, d, X[8], 0x6fa87e4f, 6);
+		DZelMd5Step(gf_I, d, a, b, c, X[15], 0xfe2ce6e0, 10);
+		DZelMd5Step(gf_I, c, d, a, b, X[6], 0xa3014314, 15);
+		DZelMd5Step(gf_I, b, c, d, a, X[13], 0x4e0811a1, 21);
+		DZelMd5Step(gf_I, a, b, c, d, X[4], 0xf7537e82, 6);
+		DZelMd5Step(gf_I, d, a, b, c, X[11], 0xbd3af235, 10);
+		DZelMd5Step(gf_I, c, d, a, b, X[2], 0x2ad7d2bb, 15);
+		DZelMd5Step(gf_I, b, c, d, a, X[9], 0xeb86d391, 21);
+
+		fp_State[0] += a;
+		fp_State[1] += b;
+		fp_State[2] += c;
+		fp_State[3] += d;
 	}
+
+#undef DZelMd5Step
 
 	void CMd5::f_Update(const void *pData, umint Size)
 	{

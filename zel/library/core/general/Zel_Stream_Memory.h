@@ -57,6 +57,7 @@ namespace NZel::NStream
 			, fp_Length(std::exchange(Other.fp_Length, 0))
 			, fp_Growth(Other.fp_Growth)
 			, fp_pData(std::exchange(Other.fp_pData, nullptr))
+			, fp_Capacity(std::exchange(Other.fp_Capacity, 0))
 		{
 		}
 		CBinaryStreamMemory(const CBinaryStreamMemory &) = delete;
@@ -66,19 +67,29 @@ namespace NZel::NStream
 		{
 			if (Count == 0)
 				return;
-			uint64 End = uint64(fp_Position) + Count;
-			if (End > mc_MaxPosition)
+			// Compared without adding, so that no count can wrap around the check.
+			if (uint64(Count) > mc_MaxPosition - fp_Position)
 				fp_ThrowPositionLimit();
-			umint Capacity = fp_pData ? NMemory::CAllocator_Heap::f_GetSize(fp_pData) : 0;
+			uint64 End = uint64(fp_Position) + Count;
+			umint Capacity = fp_Capacity;
 			if (Capacity < End)
 			{
+				// At least the growth increment past the position; and at least double the old
+				// buffer, so that a stream filled by many small writes is copied O(n) times in
+				// all, not once per increment.
 				uint64 Wanted = uint64(fp_Position) + fp_Growth;
 				if (Wanted < End)
 					Wanted = End;
+				uint64 Doubled = uint64(Capacity) * 2;
+				if (Wanted < Doubled && Doubled <= uint64(umint(-1) / 2) && Doubled <= mc_MaxPosition)
+					Wanted = Doubled;
+				if (Wanted > mc_MaxPosition || Wanted > uint64(umint(-1) / 2))
+					Wanted = End; // near the limits: exactly what is needed
 				void *pNew = NMemory::CAllocator_Heap::f_Realloc(fp_pData, umint(Wanted));
 				if (!pNew)
 					fp_ThrowOutOfMemory(); // the old data stays as it was
 				fp_pData = static_cast<uint8 *>(pNew);
+				fp_Capacity = NMemory::CAllocator_Heap::f_GetSize(pNew);
 			}
 			if (fp_Position > fp_Length)
 				std::memset(fp_pData + fp_Length, 0, fp_Position - fp_Length);
@@ -90,7 +101,7 @@ namespace NZel::NStream
 
 		void f_ConsumeBytes(void *pDestination, umint Count) override
 		{
-			if (uint64(fp_Position) + Count > fp_Length)
+			if (fp_Position > fp_Length || uint64(Count) > uint64(fp_Length - fp_Position))
 				DZelThrow(NException::CException, "End of stream Overrun");
 			if (Count)
 				std::memcpy(pDestination, fp_pData + fp_Position, Count);
@@ -112,7 +123,7 @@ namespace NZel::NStream
 			fp_Position = 0;
 			fp_Length = 0;
 		}
-		umint f_GetCapacity() const { return fp_pData ? NMemory::CAllocator_Heap::f_GetSize(fp_pData) : 0; }
+		umint f_GetCapacity() const { return fp_Capacity; }
 
 	private:
 		void fp_SetPositionInternal(int64 Position)
@@ -135,5 +146,8 @@ namespace NZel::NStream
 		uint32 fp_Length = 0;
 		uint32 fp_Growth;
 		uint8 *fp_pData = nullptr;
+		// The usable size of fp_pData, known since it was allocated: asking the heap on every
+		// write would cost more than the copy of a log line.
+		umint fp_Capacity = 0;
 	};
 }
