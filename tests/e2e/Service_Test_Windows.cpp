@@ -85,44 +85,67 @@ namespace
 		gf_WaitUntil([] { return !fg_ServiceExists(); }, 30000);
 	}
 
-	// Environment of this process without DISPLAY: a box then returns at once instead of waiting
-	// for a user, so the exit code alone tells the result.
-	std::vector<char> fg_EnvironmentWithoutDisplay()
+	// A top-level window of the process with the caption, or null.
+	HWND fg_FindProcessWindow(DWORD ProcessId, const char *pCaption)
 	{
-		std::vector<char> Block;
-		char *pStrings = GetEnvironmentStringsA();
-		for (const char *p = pStrings; *p; p += strlen(p) + 1)
+		HWND hWnd = nullptr;
+		while ((hWnd = FindWindowExA(nullptr, hWnd, nullptr, pCaption)) != nullptr)
 		{
-			if (_strnicmp(p, "DISPLAY=", 8) == 0)
-				continue;
-			Block.insert(Block.end(), p, p + strlen(p) + 1);
+			DWORD Owner = 0;
+			GetWindowThreadProcessId(hWnd, &Owner);
+			if (Owner == ProcessId)
+				return hWnd;
 		}
-		FreeEnvironmentStringsA(pStrings);
-		Block.push_back('\0');
-		return Block;
+		return nullptr;
 	}
 
 	// Runs hushvane.exe from Folder with the arguments and returns its exit code (or ~0u when it
-	// could not be run or did not end in time).
-	DWORD fg_RunHushvane(const std::string &Arguments, const std::string &Folder = gf_ProgramFolder())
+	// could not be run or did not end in time). A box with the caption pAnswerCaption is answered
+	// as a user would, and counted in *pBoxes. Without a display Wine shows no box: the call
+	// returns at once and only the exit code tells.
+	DWORD fg_RunHushvane(const std::string &Arguments, const std::string &Folder = gf_ProgramFolder(),
+		const char *pAnswerCaption = "Error", int *pBoxes = nullptr)
 	{
 		std::string Program = Folder + "\\hushvane.exe";
 		std::string CommandLine = "\"" + Program + "\" " + Arguments;
-		std::vector<char> Environment = fg_EnvironmentWithoutDisplay();
 		STARTUPINFOA Startup = {};
 		Startup.cb = sizeof(Startup);
 		PROCESS_INFORMATION Info = {};
-		if (!CreateProcessA(Program.c_str(), CommandLine.data(), nullptr, nullptr, FALSE, 0, Environment.data(), Folder.c_str(),
-				&Startup, &Info))
+		if (!CreateProcessA(Program.c_str(), CommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, Folder.c_str(), &Startup, &Info))
 			return ~0u;
 		DWORD ExitCode = ~0u;
-		if (WaitForSingleObject(Info.hProcess, gc_CommandTimeoutMs) == WAIT_OBJECT_0)
-			GetExitCodeProcess(Info.hProcess, &ExitCode);
-		else
-			TerminateProcess(Info.hProcess, 99);
+		ULONGLONG End = GetTickCount64() + gc_CommandTimeoutMs;
+		HWND hAnswered = nullptr;
+		for (;;)
+		{
+			if (WaitForSingleObject(Info.hProcess, 100) == WAIT_OBJECT_0)
+			{
+				GetExitCodeProcess(Info.hProcess, &ExitCode);
+				break;
+			}
+			if (GetTickCount64() >= End)
+			{
+				TerminateProcess(Info.hProcess, 99);
+				break;
+			}
+			HWND hBox = fg_FindProcessWindow(Info.dwProcessId, pAnswerCaption);
+			if (hBox && hBox != hAnswered)
+			{
+				if (pBoxes)
+					++*pBoxes;
+				hAnswered = hBox; // closing takes a moment; count each box once
+				PostMessageA(hBox, WM_CLOSE, 0, 0);
+			}
+		}
 		CloseHandle(Info.hThread);
 		CloseHandle(Info.hProcess);
 		return ExitCode;
+	}
+
+	bool fg_HaveDisplay()
+	{
+		char Display[256];
+		return GetEnvironmentVariableA("DISPLAY", Display, sizeof(Display)) != 0;
 	}
 
 	std::string fg_ForwardSlashes(std::string Path)
@@ -332,9 +355,14 @@ TEST_F(ServiceE2E, RemoveServiceStopsAndDeletesARunningService)
 TEST_F(ServiceE2E, CommandsOnAMissingServiceFailExceptStop)
 {
 	ASSERT_FALSE(fg_ServiceExists());
-	EXPECT_EQ(fg_RunHushvane("-RemoveService"), 1u);
-	EXPECT_EQ(fg_RunHushvane("-StartService"), 1u);
-	EXPECT_EQ(fg_RunHushvane("-StopService"), 0u);
+	int Boxes = 0;
+	EXPECT_EQ(fg_RunHushvane("-RemoveService", gf_ProgramFolder(), "Error", &Boxes), 1u);
+	EXPECT_EQ(fg_RunHushvane("-StartService", gf_ProgramFolder(), "Error", &Boxes), 1u);
+	EXPECT_EQ(fg_RunHushvane("-StopService", gf_ProgramFolder(), "Error", &Boxes), 0u);
+	if (fg_HaveDisplay())
+	{
+		EXPECT_EQ(Boxes, 2) << "remove and start each show one box, stop none";
+	}
 	EXPECT_FALSE(fg_ServiceExists());
 }
 
