@@ -394,3 +394,18 @@ TEST(ProgramResources, TrayIconIsOne16x16ImageIn16Colours)
 	EXPECT_EQ(WORD(pEntry[6] | (pEntry[7] << 8)), 4); // bits per pixel
 	FreeLibrary(hModule);
 }
+
+TEST_F(ServiceE2E, UninstallDriversWritesALogWithoutRunningTheWorker)
+{
+	f_AddAndStart();
+	ASSERT_TRUE(gf_WaitUntil([] { return gf_DriverServiceExists(); }, 30000)) << "the worker did not install its driver";
+	ASSERT_EQ(fg_RunHushvane("-StopService"), 0u);
+	gf_ClearLogs();
+	EXPECT_EQ(fg_RunHushvane("-UninstallDrivers"), 0u);
+	std::vector<std::string> Logs = gf_ReadLogs();
+	ASSERT_EQ(Logs.size(), 1u);
+	// No run of the worker: no configuration read, no launch.
+	EXPECT_EQ(Logs[0].find("Launching"), std::string::npos);
+	EXPECT_EQ(Logs[0].find("Added process"), std::string::npos);
+	EXPECT_TRUE(gf_WaitUntil([] { return !gf_DriverServiceExists(); }, 30000)) << "the driver's service is still registered";
+}
