@@ -7,7 +7,8 @@ PDEVICE_OBJECT g_pHushvaneDevice = nullptr;
 
 namespace
 {
-	// Undoes the set-up steps that succeeded, newest first. Any member may be absent.
+	// Undoes the set-up steps that succeeded: closes the event handle (kept in the extension, so
+	// before the device goes), deletes the device, then its link. Any of them may be absent.
 	void fg_TearDown(PDEVICE_OBJECT pDevice, bool bLinkCreated)
 	{
 		if (pDevice)
@@ -19,6 +20,7 @@ namespace
 				pExtension->EventHandle = nullptr;
 				pExtension->Event = nullptr;
 			}
+			IoDeleteDevice(pDevice);
 		}
 		if (bLinkCreated)
 		{
@@ -26,8 +28,6 @@ namespace
 			RtlInitUnicodeString(&LinkName, DHushvaneKernelLinkName);
 			IoDeleteSymbolicLink(&LinkName);
 		}
-		if (pDevice)
-			IoDeleteDevice(pDevice);
 	}
 }
 
