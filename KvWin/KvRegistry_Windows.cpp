@@ -54,10 +54,9 @@ namespace NKv
 
 		// The registry functions return their error instead of setting the thread's last
 		// error, so the text comes from the returned code.
-		[[noreturn]] void fg_ThrowRegistryError(const char *pFunction, LSTATUS Error)
+		NZel::NStr::CFStr256 fg_RegistryError(const char *pFunction, LSTATUS Error)
 		{
-			NZel::NStr::CFStr256 Message = NZel::NStr::CFStr256::CFormat("{}: {}") << pFunction << NZel::NSys::gf_GetErrorText(uint32(Error));
-			DZelThrow(NZel::NException::CException, Message);
+			return NZel::NStr::CFStr256::CFormat("{}: {}") << pFunction << NZel::NSys::gf_GetErrorText(uint32(Error));
 		}
 
 		// Value name for Windows: an empty name means the key's default value, passed as null.
@@ -140,13 +139,13 @@ namespace NKv
 		HKEY hKey = nullptr;
 		LSTATUS Status = RegOpenKeyExW(reinterpret_cast<HKEY>(fp_Root), Path.c_str(), 0, KEY_READ, &hKey);
 		if (Status != ERROR_SUCCESS)
-			fg_ThrowRegistryError("RegOpenKeyExW", Status);
+			DZelThrow(NZel::NException::CException, fg_RegistryError("RegOpenKeyExW", Status));
 		CKvRegKey OpenKey(hKey);
 
 		DWORD Type = 0;
 		Status = RegQueryValueExW(OpenKey.f_Get(), pName, nullptr, &Type, nullptr, nullptr);
 		if (Status != ERROR_SUCCESS)
-			fg_ThrowRegistryError("RegQueryValueExW", Status);
+			DZelThrow(NZel::NException::CException, fg_RegistryError("RegQueryValueExW", Status));
 
 		switch (Type)
 		{
@@ -160,7 +159,7 @@ namespace NKv
 				DWORD Size = 0;
 				Status = RegQueryValueExW(OpenKey.f_Get(), pName, nullptr, nullptr, nullptr, &Size);
 				if (Status != ERROR_SUCCESS)
-					fg_ThrowRegistryError("RegQueryValueExW", Status);
+					DZelThrow(NZel::NException::CException, fg_RegistryError("RegQueryValueExW", Status));
 				DWORD EvenSize = (Size + 1) & ~DWORD(1);
 				if (pStringList)
 				{
@@ -169,7 +168,7 @@ namespace NKv
 					DWORD Read = EvenSize;
 					Status = RegQueryValueExW(OpenKey.f_Get(), pName, nullptr, nullptr, reinterpret_cast<BYTE *>(Buffer.data()), &Read);
 					if (Status != ERROR_SUCCESS)
-						fg_ThrowRegistryError("RegQueryValueExW", Status);
+						DZelThrow(NZel::NException::CException, fg_RegistryError("RegQueryValueExW", Status));
 					fg_AppendStringList(Buffer.data(), (Read & ~DWORD(1)) / 2, *pStringList);
 				}
 				else if (pString)
@@ -178,7 +177,7 @@ namespace NKv
 					DWORD Read = EvenSize;
 					Status = RegQueryValueExW(OpenKey.f_Get(), pName, nullptr, nullptr, reinterpret_cast<BYTE *>(Buffer.data()), &Read);
 					if (Status != ERROR_SUCCESS)
-						fg_ThrowRegistryError("RegQueryValueExW", Status);
+						DZelThrow(NZel::NException::CException, fg_RegistryError("RegQueryValueExW", Status));
 					Buffer[Read / 2] = 0;
 					int Length = 0;
 					while (Buffer[size_t(Length)] != 0)
@@ -191,7 +190,7 @@ namespace NKv
 					DWORD Read = Size;
 					Status = RegQueryValueExW(OpenKey.f_Get(), pName, nullptr, nullptr, pBytes->empty() ? nullptr : pBytes->data(), &Read);
 					if (Status != ERROR_SUCCESS)
-						fg_ThrowRegistryError("RegQueryValueExW", Status);
+						DZelThrow(NZel::NException::CException, fg_RegistryError("RegQueryValueExW", Status));
 					pBytes->resize(Read);
 				}
 				else
@@ -208,7 +207,7 @@ namespace NKv
 				DWORD Read = sizeof(Number);
 				Status = RegQueryValueExW(OpenKey.f_Get(), pName, nullptr, nullptr, reinterpret_cast<BYTE *>(&Number), &Read);
 				if (Status != ERROR_SUCCESS)
-					fg_ThrowRegistryError("RegQueryValueExW", Status);
+					DZelThrow(NZel::NException::CException, fg_RegistryError("RegQueryValueExW", Status));
 				*pNumber = Number;
 			}
 			break;

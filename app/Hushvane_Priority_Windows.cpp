@@ -42,6 +42,20 @@ namespace NHushvane
 		}
 #endif
 
+		// A process whose loader has not yet set up its module list cannot be named yet.
+		// Windows then reports ERROR_INVALID_HANDLE; Wine also reports ERROR_NOACCESS or
+		// ERROR_PARTIAL_COPY for a moment. Those two also describe a process that has already
+		// ended, which must not hold the worker up for the whole retry time.
+		bool fg_IsStartingUp(HANDLE hProcess, DWORD Error)
+		{
+			if (Error == ERROR_INVALID_HANDLE)
+				return true;
+			if (Error != ERROR_NOACCESS && Error != ERROR_PARTIAL_COPY)
+				return false;
+			DWORD ExitCode = 0;
+			return GetExitCodeProcess(hProcess, &ExitCode) && ExitCode == STILL_ACTIVE;
+		}
+
 		// The module base name, or false with the thread's last error telling why.
 		bool fg_ReadBaseName(HANDLE hProcess, CStr &Name)
 		{
@@ -79,7 +93,7 @@ namespace NHushvane
 		CStr Name;
 		while (!fg_ReadBaseName(hProcess.f_Get(), Name))
 		{
-			if (GetLastError() != ERROR_INVALID_HANDLE || GetTickCount64() > Deadline)
+			if (!fg_IsStartingUp(hProcess.f_Get(), GetLastError()) || GetTickCount64() > Deadline)
 				return;
 			hProcess.f_Reset();
 			Sleep(1);

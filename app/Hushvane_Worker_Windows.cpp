@@ -1,0 +1,82 @@
+#include "app/Hushvane_Worker.h"
+#include "app/Hushvane_Config.h"
+#include "app/Hushvane_DriverDeploy.h"
+#include "app/Hushvane_Priority.h"
+#include "app/Hushvane_WorkerContext.h"
+#include "app/Hushvane_WorkerRun.h"
+#include "zel/library/core/general/Zel_Exception.h"
+#include "zel/library/core/general/Zel_Lock.h"
+
+#include <windows.h>
+
+#include <optional>
+
+namespace NHushvane
+{
+	using NZel::NStr::CStr;
+	using NZel::int32;
+
+	CHushvane_Main::CHushvane_Main() = default;
+
+	CHushvane_Main::~CHushvane_Main()
+	{
+		// The body uses fp_WorkerEvent: it must have ended before the members go.
+		f_Stop(true);
+	}
+
+	CStr CHushvane_Main::f_GetThreadName()
+	{
+		return CStr("Hushvane Main");
+	}
+
+	bool CHushvane_Main::f_IsStopRequested()
+	{
+		NZel::NThread::CLockGuard Guard(fp_Lock);
+		return fp_State == NZel::NThread::EThreadState::StopRequested;
+	}
+
+	void CHushvane_Main::f_WaitForStop(NZel::uint32 Milliseconds)
+	{
+		// f_Stop signals fp_WakeEvent, which forwards to fp_WorkerEvent while the body runs.
+		fp_WorkerEvent.f_WaitTimeout(Milliseconds);
+	}
+
+	int32 CHushvane_Main::f_Execute()
+	{
+		fp_WakeEvent.f_Link(fp_WorkerEvent);
+		{
+			std::optional<CWorkerContext> Context;
+			try
+			{
+				Context.emplace();
+			}
+			catch (...)
+			{
+				// Without a log there is nothing to report to; the run cannot go on.
+			}
+			if (Context)
+				gf_RunWorker(*Context, *this);
+			Sleep(gc_WorkerEndPauseMs);
+			fp_WorkerEvent.f_Unlink();
+		}
+		return 0;
+	}
+
+	void CHushvane_Main::f_UninstallDrivers()
+	{
+		try
+		{
+			CWorkerContext Context;
+			gf_RunGuarded(Context, [&] { gf_UninstallDriver(Context); });
+		}
+		catch (...)
+		{
+			// The log itself could not be opened: nothing to report to.
+		}
+	}
+
+	void CTCPF_MainWin32::f_ReportError(CStr Text)
+	{
+		MessageBoxA(nullptr, Text.f_GetStr(), "Hushvane Error", MB_OK | MB_ICONERROR);
+	}
+}
