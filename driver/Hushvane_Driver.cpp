@@ -79,22 +79,25 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT pDriverObject, PUNICODE_STR
 	pDriverObject->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchDeviceControl;
 
 	PNOTIFY_DEVICE_EXTENSION pExtension = static_cast<PNOTIFY_DEVICE_EXTENSION>(pDevice->DeviceExtension);
-	UNICODE_STRING EventName;
-	RtlInitUnicodeString(&EventName, DHushvaneKernelEventName);
-	// Creates the event, or opens it when an earlier load or a reader left it behind.
-	if (NT_SUCCESS(gf_InjectedFault(EHushvaneSetupStep_Event)))
-		pExtension->Event = IoCreateNotificationEvent(&EventName, &pExtension->EventHandle);
-	if (!pExtension->Event)
+	if (!gf_TestRunsWithoutEvent())
 	{
-		pExtension->EventHandle = nullptr;
-		g_pHushvaneDevice = nullptr;
-		fg_TearDown(pDevice, true);
-		return STATUS_INSUFFICIENT_RESOURCES;
+		UNICODE_STRING EventName;
+		RtlInitUnicodeString(&EventName, DHushvaneKernelEventName);
+		// Creates the event, or opens it when an earlier load or a reader left it behind.
+		if (NT_SUCCESS(gf_InjectedFault(EHushvaneSetupStep_Event)))
+			pExtension->Event = IoCreateNotificationEvent(&EventName, &pExtension->EventHandle);
+		if (!pExtension->Event)
+		{
+			pExtension->EventHandle = nullptr;
+			g_pHushvaneDevice = nullptr;
+			fg_TearDown(pDevice, true);
+			return STATUS_INSUFFICIENT_RESOURCES;
+		}
+		KeClearEvent(pExtension->Event);
 	}
 
 	KeInitializeSpinLock(&pExtension->Lock);
 	NHushvane::NRing::gf_Reset(*pExtension);
-	KeClearEvent(pExtension->Event);
 
 	Status = gf_InjectedFault(EHushvaneSetupStep_ProcessNotify);
 	if (NT_SUCCESS(Status))
@@ -145,6 +148,10 @@ extern "C" void NTAPI ProcessNotifyCallback(HANDLE ParentId, HANDLE ProcessId, B
 	NHushvane::NRing::gf_Store(*pExtension, Record);
 	KeReleaseInStackQueuedSpinLock(&LockHandle);
 
-	KeSetEvent(pExtension->Event, 0, FALSE);
-	KeClearEvent(pExtension->Event);
+	// Only a test image may run without its event (see Hushvane_TestFaults.h).
+	if (pExtension->Event)
+	{
+		KeSetEvent(pExtension->Event, 0, FALSE);
+		KeClearEvent(pExtension->Event);
+	}
 }

@@ -18,10 +18,17 @@ enum EHushvaneSetupStep : ULONG
 void gf_LoadTestFaults(PUNICODE_STRING pRegistryPath);
 // STATUS_UNSUCCESSFUL for the step named by "TestFailStep", else STATUS_SUCCESS.
 NTSTATUS gf_InjectedFault(EHushvaneSetupStep Step);
+// True when "TestWithoutEvent" is nonzero: the image loads without its named event, so that the
+// program's readers can be tested against a device whose event cannot be opened.
+bool gf_TestRunsWithoutEvent();
 #else
 inline void gf_LoadTestFaults(PUNICODE_STRING) {}
 constexpr NTSTATUS gf_InjectedFault(EHushvaneSetupStep)
 {
 	return STATUS_SUCCESS;
+}
+constexpr bool gf_TestRunsWithoutEvent()
+{
+	return false;
 }
 #endif

@@ -148,14 +148,29 @@ namespace NHushvaneTest
 			gf_RemoveTree(fg_DriversFolder() + "\\" + Name);
 	}
 
-	bool gf_SetDeleteFlag(DWORD Value)
+	bool gf_SetDriverServiceDword(const char *pName, DWORD Value)
 	{
 		HKEY hKey = nullptr;
 		if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, gc_ServiceKey, 0, KEY_SET_VALUE, &hKey) != ERROR_SUCCESS)
 			return false;
-		bool bSet = RegSetValueExA(hKey, "DeleteFlag", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&Value), sizeof(Value)) == ERROR_SUCCESS;
+		bool bSet = RegSetValueExA(hKey, pName, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&Value), sizeof(Value)) == ERROR_SUCCESS;
 		RegCloseKey(hKey);
 		return bSet;
+	}
+
+	bool gf_DeleteDriverServiceValue(const char *pName)
+	{
+		HKEY hKey = nullptr;
+		if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, gc_ServiceKey, 0, KEY_SET_VALUE, &hKey) != ERROR_SUCCESS)
+			return false;
+		LSTATUS Status = RegDeleteValueA(hKey, pName);
+		RegCloseKey(hKey);
+		return Status == ERROR_SUCCESS || Status == ERROR_FILE_NOT_FOUND;
+	}
+
+	bool gf_SetDeleteFlag(DWORD Value)
+	{
+		return gf_SetDriverServiceDword("DeleteFlag", Value);
 	}
 
 	bool gf_DeleteFlagExists()

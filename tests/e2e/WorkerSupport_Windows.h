@@ -35,6 +35,9 @@ namespace NHushvaneTest
 	void gf_RemoveDriverCompletely();
 	bool gf_DriverServiceExists();
 	DWORD gf_DriverServiceState();
+	// DWORD values of the driver's service key ("DeleteFlag", and the test image's switches).
+	bool gf_SetDriverServiceDword(const char *pName, DWORD Value);
+	bool gf_DeleteDriverServiceValue(const char *pName);
 	bool gf_SetDeleteFlag(DWORD Value);
 	bool gf_DeleteFlagExists();
 

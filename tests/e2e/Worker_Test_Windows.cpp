@@ -205,6 +205,41 @@ TEST_F(WorkerRunTest, ADriverThatCannotStartEndsTheRunAndTouchesNoProcess)
 	gf_RemoveDriverCompletely();
 }
 
+TEST_F(WorkerRunTest, WithoutTheDriverEventRecordsAreTakenAtTheNextBoundedPass)
+{
+	// The test image loads without its named event when its service key says so.
+	gf_RemoveDriverCompletely();
+	{
+		CCollectingContext Installer;
+		ASSERT_TRUE(NHushvane::gf_InitializeDriver(Installer));
+	}
+	ASSERT_TRUE(NHushvane::gf_StopDriverService());
+	ASSERT_TRUE(gf_SetDriverServiceDword("TestWithoutEvent", 1));
+	{
+		CCollectingContext Channel;
+		ASSERT_TRUE(NHushvane::gf_InitializeDriver(Channel)) << "the device alone makes the channel";
+		EXPECT_TRUE(Channel.f_IsChannelOpen());
+		EXPECT_EQ(Channel.f_GetEvent(), nullptr);
+		EXPECT_TRUE(Channel.m_Lines.empty()) << "a missing event is not reported";
+	}
+
+	f_WriteConfig("hvrun_h.exe high\n");
+	f_StartWorker();
+	// Give the run time to sweep and to reach its waiting loop before the launch.
+	Sleep(500);
+	CChildProcess Later("hvrun_h.exe");
+	ASSERT_TRUE(Later.f_IsRunning());
+	ASSERT_TRUE(fg_Feed(Later.f_GetId(), true));
+	ULONGLONG Fed = GetTickCount64();
+	EXPECT_TRUE(fg_WaitForClass(Later, HIGH_PRIORITY_CLASS, 3000));
+	EXPECT_LT(GetTickCount64() - Fed, 1000u) << "no event to wake on, but every wait is bounded";
+	EXPECT_LT(f_DeleteWorker(), 700u) << "a stop ends the run within about 300 ms";
+	EXPECT_EQ(gf_ReadLogs(), std::vector<std::string>{"Launching\r\n" + fg_Added("hvrun_h.exe", "high")});
+
+	EXPECT_TRUE(gf_DeleteDriverServiceValue("TestWithoutEvent"));
+	gf_RemoveDriverCompletely();
+}
+
 TEST_F(WorkerRunTest, UninstallDriversStopsTheServiceRemovesItAndMovesTheImageAside)
 {
 	gf_RemoveDriverCompletely();
