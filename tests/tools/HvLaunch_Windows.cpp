@@ -89,7 +89,9 @@ namespace
 		STARTUPINFOA Startup{};
 		Startup.cb = sizeof(Startup);
 		PROCESS_INFORMATION Info{};
-		if (!CreateProcessA(pExe, CommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &Startup, &Info))
+		// Detached: a child attached to our console is ended with it when we exit (Wine closes
+		// the console of a program started without one), and "spawn" must outlive us.
+		if (!CreateProcessA(pExe, CommandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &Startup, &Info))
 			return false;
 		CloseHandle(Info.hThread);
 		Launched.m_Name = fg_BaseName(pExe);
