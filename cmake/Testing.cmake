@@ -51,7 +51,7 @@ function(hv_bench name)
 endfunction()
 
 # hv_fuzz(<name> SOURCES ... LIBS ... [SECONDS n]): a libFuzzer target (host build with clang);
-# CTest runs it briefly, scripts/fuzz runs it longer on demand.
+# CTest runs it briefly; scripts/fuzz runs every target longer on demand.
 function(hv_fuzz name)
   cmake_parse_arguments(F "" "SECONDS" "SOURCES;LIBS" ${ARGN})
   if(NOT HV_FUZZ)
