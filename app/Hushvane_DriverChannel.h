@@ -1,7 +1,7 @@
 #pragma once
 // The program's end of the driver link: bring the driver up, open its device and event, read
 // records one at a time, close. Windows-only.
-#include "app/Hushvane_Handles.h"
+#include "KvWin/KvWindowsHandles.h"
 #include "app/Hushvane_WorkerContextBase.h"
 #include "driver/Hushvane_Shared.h"
 
@@ -20,12 +20,12 @@ namespace NHushvane
 		HANDLE f_GetEvent() const { return fp_hEvent.f_Get(); }
 		bool f_IsChannelOpen() const { return fp_hDevice.f_IsValid(); }
 
-		void f_SetChannel(CFileHandle &&hDevice, CKernelHandle &&hEvent);
+		void f_SetChannel(CKvFileHandle &&hDevice, CKvKernelHandle &&hEvent);
 		void f_CloseChannel();
 
 	private:
-		CFileHandle fp_hDevice;
-		CKernelHandle fp_hEvent;
+		CKvFileHandle fp_hDevice;
+		CKvKernelHandle fp_hEvent;
 	};
 
 	// One record as the program reads it, whatever the driver's pointer width.

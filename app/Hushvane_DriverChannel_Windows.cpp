@@ -11,7 +11,7 @@ namespace NHushvane
 		f_CloseChannel();
 	}
 
-	void CWorkerContextDriver::f_SetChannel(CFileHandle &&hDevice, CKernelHandle &&hEvent)
+	void CWorkerContextDriver::f_SetChannel(CKvFileHandle &&hDevice, CKvKernelHandle &&hEvent)
 	{
 		f_CloseChannel();
 		fp_hDevice = std::move(hDevice);
@@ -43,14 +43,14 @@ namespace NHushvane
 
 	bool gf_OpenDriverChannel(CWorkerContextDriver &Context)
 	{
-		CFileHandle hDevice(CreateFileA(DHushvaneUserDeviceName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+		CKvFileHandle hDevice(CreateFileA(DHushvaneUserDeviceName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
 			nullptr, OPEN_EXISTING, 0, nullptr));
 		if (!hDevice)
 		{
 			Context.f_CloseChannel();
 			return false;
 		}
-		CKernelHandle hEvent(OpenEventA(SYNCHRONIZE, FALSE, DHushvaneUserEventName));
+		CKvKernelHandle hEvent(OpenEventA(SYNCHRONIZE, FALSE, DHushvaneUserEventName));
 		Context.f_SetChannel(std::move(hDevice), std::move(hEvent));
 		return true;
 	}

@@ -1,5 +1,5 @@
 #include "app/Hushvane_DriverDeploy.h"
-#include "app/Hushvane_Handles.h"
+#include "KvWin/KvWindowsHandles.h"
 #include "app/Hushvane_RunLog.h"
 #include "KvWin/KvRegistry.h"
 #include "zel/library/core/file/Zel_File.h"
@@ -29,14 +29,14 @@ namespace NHushvane
 		constexpr ULONGLONG gc_PollLimitMs = 60000;
 		constexpr uint32 gc_FileAcceptFile = 0x20;
 
-		CServiceHandle fg_OpenManager()
+		CKvServiceHandle fg_OpenManager()
 		{
-			return CServiceHandle(OpenSCManagerA(nullptr, nullptr, gc_ManagerAccess));
+			return CKvServiceHandle(OpenSCManagerA(nullptr, nullptr, gc_ManagerAccess));
 		}
 
-		CServiceHandle fg_OpenDriverService(const CServiceHandle &hManager, DWORD Access)
+		CKvServiceHandle fg_OpenDriverService(const CKvServiceHandle &hManager, DWORD Access)
 		{
-			return CServiceHandle(OpenServiceA(hManager.f_Get(), gc_DriverServiceName, Access));
+			return CKvServiceHandle(OpenServiceA(hManager.f_Get(), gc_DriverServiceName, Access));
 		}
 
 		// True when the service key holds a nonzero "DeleteFlag": the service was deleted while
@@ -75,7 +75,7 @@ namespace NHushvane
 		};
 
 		template <typename t_CKeepPolling>
-		EPoll fg_Poll(const CServiceHandle &hService, t_CKeepPolling &&fKeepPolling)
+		EPoll fg_Poll(const CKvServiceHandle &hService, t_CKeepPolling &&fKeepPolling)
 		{
 			ULONGLONG Start = GetTickCount64();
 			for (;;)
@@ -101,9 +101,9 @@ namespace NHushvane
 
 		// Deletes the service (any state) and creates it anew when Install is set, unless it
 		// stays marked for deletion.
-		void fg_DeleteAndCreate(const CServiceHandle &hManager, bool Install, int32 &RebootNeeded, const CStr &ImagePath)
+		void fg_DeleteAndCreate(const CKvServiceHandle &hManager, bool Install, int32 &RebootNeeded, const CStr &ImagePath)
 		{
-			CServiceHandle hService = fg_OpenDriverService(hManager, DELETE);
+			CKvServiceHandle hService = fg_OpenDriverService(hManager, DELETE);
 			if (hService)
 			{
 				if (!DeleteService(hService.f_Get()))
@@ -122,7 +122,7 @@ namespace NHushvane
 			if (!Install)
 				return;
 			// A failure to create shows up as a failure to start.
-			CServiceHandle hCreated(CreateServiceA(hManager.f_Get(), gc_DriverServiceName, gc_DriverDisplayName, SERVICE_ALL_ACCESS,
+			CKvServiceHandle hCreated(CreateServiceA(hManager.f_Get(), gc_DriverServiceName, gc_DriverDisplayName, SERVICE_ALL_ACCESS,
 				SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, ImagePath.f_GetStr(), nullptr, nullptr, nullptr,
 				nullptr, nullptr));
 		}
@@ -155,7 +155,7 @@ namespace NHushvane
 
 	bool gf_DeployDriver(bool Install, int32 &RebootNeeded)
 	{
-		CServiceHandle hManager = fg_OpenManager();
+		CKvServiceHandle hManager = fg_OpenManager();
 		if (!hManager)
 			return false;
 
@@ -198,7 +198,7 @@ namespace NHushvane
 
 		// Service step.
 		{
-			CServiceHandle hService = fg_OpenDriverService(hManager, SERVICE_STOP);
+			CKvServiceHandle hService = fg_OpenDriverService(hManager, SERVICE_STOP);
 			if (!hService)
 			{
 				if (!Install)
@@ -213,10 +213,10 @@ namespace NHushvane
 
 	bool gf_StartDriverService()
 	{
-		CServiceHandle hManager = fg_OpenManager();
+		CKvServiceHandle hManager = fg_OpenManager();
 		if (!hManager)
 			return false;
-		CServiceHandle hService = fg_OpenDriverService(hManager, SERVICE_START | SERVICE_INTERROGATE);
+		CKvServiceHandle hService = fg_OpenDriverService(hManager, SERVICE_START | SERVICE_INTERROGATE);
 		if (!hService)
 			return false;
 		if (StartServiceA(hService.f_Get(), 0, nullptr))
@@ -226,10 +226,10 @@ namespace NHushvane
 
 	bool gf_StopDriverService()
 	{
-		CServiceHandle hManager = fg_OpenManager();
+		CKvServiceHandle hManager = fg_OpenManager();
 		if (!hManager)
 			return false;
-		CServiceHandle hService = fg_OpenDriverService(hManager, SERVICE_STOP | SERVICE_INTERROGATE);
+		CKvServiceHandle hService = fg_OpenDriverService(hManager, SERVICE_STOP | SERVICE_INTERROGATE);
 		if (!hService)
 			return false;
 		SERVICE_STATUS Status = {};

@@ -1,5 +1,5 @@
 #include "app/Hushvane_Priority.h"
-#include "app/Hushvane_Handles.h"
+#include "KvWin/KvWindowsHandles.h"
 #include "app/Hushvane_WorkerContextBase.h"
 #include "zel/library/core/general/Zel_Format.h"
 #include "zel/library/core/general/Zel_Str.h"
@@ -18,9 +18,9 @@ namespace NHushvane
 		constexpr DWORD gc_NameBufferSize = 1024;
 		constexpr ULONGLONG gc_RetryMilliseconds = 5000;
 
-		CKernelHandle fg_OpenProcess(uint32 ProcessId)
+		CKvKernelHandle fg_OpenProcess(uint32 ProcessId)
 		{
-			return CKernelHandle(OpenProcess(gc_ProcessAccess, FALSE, ProcessId));
+			return CKvKernelHandle(OpenProcess(gc_ProcessAccess, FALSE, ProcessId));
 		}
 
 #if !defined(_WIN64)
@@ -86,7 +86,7 @@ namespace NHushvane
 		// A monotonic clock: a change of the wall clock must neither cut the retry short
 		// nor stretch it.
 		ULONGLONG Deadline = GetTickCount64() + gc_RetryMilliseconds;
-		CKernelHandle hProcess = fg_OpenProcess(ProcessId);
+		CKvKernelHandle hProcess = fg_OpenProcess(ProcessId);
 		if (!hProcess)
 			return;
 

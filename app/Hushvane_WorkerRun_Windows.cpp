@@ -12,7 +12,7 @@ namespace NHushvane
 
 	void gf_SweepProcesses()
 	{
-		CFileHandle hSnapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+		CKvFileHandle hSnapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
 		if (!hSnapshot)
 			return;
 		PROCESSENTRY32 Entry = {};

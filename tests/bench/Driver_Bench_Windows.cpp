@@ -66,7 +66,7 @@ int main()
 		std::printf("cannot load the test driver: %s\n", Service.f_GetError().c_str());
 		return 1;
 	}
-	CFileHandle Device = gf_OpenHushvaneDevice();
+	CKvFileHandle Device = gf_OpenHushvaneDevice();
 	if (!Device.f_IsValid())
 	{
 		std::printf("cannot open the device (error %lu)\n", GetLastError());

@@ -1,7 +1,7 @@
 // The device's security descriptor, built by the same code the driver runs, checked in user mode:
 // its text form and what it grants to an administrator and to a token without Administrators.
 #include "driver/Hushvane_DeviceSecurityDescriptor.h"
-#include "tests/driver/support/TestHandle_Windows.h"
+#include "KvWin/KvWindowsHandles.h"
 
 #include <sddl.h>
 
@@ -9,35 +9,33 @@
 
 #include <string>
 
-using namespace NHushvaneTest;
-
 namespace
 {
 	// An impersonation token of this process, with the Administrators group made deny-only when
 	// bWithoutAdministrators is set.
-	CHandle fg_MakeImpersonationToken(bool bWithoutAdministrators)
+	CKvKernelHandle fg_MakeImpersonationToken(bool bWithoutAdministrators)
 	{
 		HANDLE RawProcessToken = nullptr;
 		if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &RawProcessToken))
-			return CHandle();
-		CHandle ProcessToken(RawProcessToken);
-		CHandle Source;
+			return CKvKernelHandle();
+		CKvKernelHandle ProcessToken(RawProcessToken);
+		CKvKernelHandle Source;
 		if (bWithoutAdministrators)
 		{
 			BYTE AdministratorsSid[SECURITY_MAX_SID_SIZE];
 			DWORD SidSize = sizeof(AdministratorsSid);
 			if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, AdministratorsSid, &SidSize))
-				return CHandle();
+				return CKvKernelHandle();
 			SID_AND_ATTRIBUTES Disable = {AdministratorsSid, 0};
 			HANDLE RawRestricted = nullptr;
 			if (!CreateRestrictedToken(ProcessToken.f_Get(), 0, 1, &Disable, 0, nullptr, 0, nullptr, &RawRestricted))
-				return CHandle();
+				return CKvKernelHandle();
 			Source.f_Reset(RawRestricted);
 		}
 		HANDLE RawImpersonation = nullptr;
 		if (!DuplicateToken(Source.f_IsValid() ? Source.f_Get() : ProcessToken.f_Get(), SecurityImpersonation, &RawImpersonation))
-			return CHandle();
-		return CHandle(RawImpersonation);
+			return CKvKernelHandle();
+		return CKvKernelHandle(RawImpersonation);
 	}
 
 	// Access the device's DACL grants Token for Desired (a file access mask).
@@ -101,7 +99,7 @@ TEST(CDeviceSecurity, AdministratorIsGrantedAndOtherUsersAreNot)
 	};
 	for (const CCase &Case : Cases)
 	{
-		CHandle Token = fg_MakeImpersonationToken(Case.m_bWithoutAdministrators);
+		CKvKernelHandle Token = fg_MakeImpersonationToken(Case.m_bWithoutAdministrators);
 		ASSERT_TRUE(Token.f_IsValid()) << GetLastError();
 		DWORD Error = 0;
 		EXPECT_EQ(fg_IsGranted(Descriptor, Token.f_Get(), Case.m_Desired, Error), Case.m_bGranted)

@@ -106,12 +106,12 @@ namespace
 		}
 
 		std::unique_ptr<CTestKernelService> fp_pService;
-		CFileHandle fp_Device;
+		CKvFileHandle fp_Device;
 	};
 
-	CHandle fg_OpenNotifyEvent()
+	CKvKernelHandle fg_OpenNotifyEvent()
 	{
-		return CHandle(OpenEventA(SYNCHRONIZE, FALSE, DHushvaneUserEventName));
+		return CKvKernelHandle(OpenEventA(SYNCHRONIZE, FALSE, DHushvaneUserEventName));
 	}
 }
 
@@ -267,7 +267,7 @@ namespace
 
 TEST_F(CDriverTest, PulseReleasesWaitersAndLeavesTheEventReset)
 {
-	CHandle Event = fg_OpenNotifyEvent();
+	CKvKernelHandle Event = fg_OpenNotifyEvent();
 	ASSERT_TRUE(Event.f_IsValid()) << "OpenEventA error " << GetLastError();
 	EXPECT_EQ(WaitForSingleObject(Event.f_Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "event signalled after load";
 
@@ -298,7 +298,7 @@ TEST_F(CDriverTest, ConcurrentFeedersAndReadersDeliverEachRecordOnce)
 		Threads.emplace_back(
 			[&, Feeder]
 			{
-				CFileHandle Device = gf_OpenHushvaneDevice();
+				CKvFileHandle Device = gf_OpenHushvaneDevice();
 				for (int i = 0; i < nPerFeeder && Device.f_IsValid(); ++i)
 				{
 					gf_FeedProcessEvent(Device.f_Get(), Feeder, std::uint64_t(Feeder) * 100000 + i, true);
@@ -315,7 +315,7 @@ TEST_F(CDriverTest, ConcurrentFeedersAndReadersDeliverEachRecordOnce)
 		Threads.emplace_back(
 			[&, Reader]
 			{
-				CFileHandle Device = gf_OpenHushvaneDevice();
+				CKvFileHandle Device = gf_OpenHushvaneDevice();
 				std::uint8_t Buffer[gc_RecordSize];
 				for (;;)
 				{
@@ -365,12 +365,12 @@ TEST_F(CDriverTest, StopUnloadsTheDriverAndRestartBeginsEmpty)
 	ASSERT_TRUE(fp_pService->f_Stop()) << fp_pService->f_GetError();
 	EXPECT_EQ(fp_pService->f_GetState(), static_cast<DWORD>(SERVICE_STOPPED));
 
-	CFileHandle Gone = gf_OpenHushvaneDevice();
+	CKvFileHandle Gone = gf_OpenHushvaneDevice();
 	EXPECT_FALSE(Gone.f_IsValid()) << "device still present after stop";
 	// Nobody else holds the named event, so the unload's closing of its handle destroys it. (Wine
 	// ends the driver's host process with its last driver, which would hide a leaked handle; on
 	// Windows the handle would live on in the System process.)
-	CHandle GoneEvent = fg_OpenNotifyEvent();
+	CKvKernelHandle GoneEvent = fg_OpenNotifyEvent();
 	EXPECT_FALSE(GoneEvent.f_IsValid()) << "event handle still open after stop";
 
 	ASSERT_TRUE(fp_pService->f_Start()) << fp_pService->f_GetError();
@@ -378,7 +378,7 @@ TEST_F(CDriverTest, StopUnloadsTheDriverAndRestartBeginsEmpty)
 	ASSERT_TRUE(fp_Device.f_IsValid()) << "CreateFileA error " << GetLastError();
 	fp_ExpectEmpty();
 	// A second load opened the event the first one left, and still pulses it.
-	CHandle Event = fg_OpenNotifyEvent();
+	CKvKernelHandle Event = fg_OpenNotifyEvent();
 	EXPECT_TRUE(Event.f_IsValid());
 	fp_Feed(5, 501, true);
 	fp_ExpectRecord(5, 501, true);
@@ -412,20 +412,20 @@ TEST_F(CDriverTest, DeviceRefusesOpensWithoutAdministrators)
 
 	HANDLE RawProcessToken = nullptr;
 	ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &RawProcessToken));
-	CHandle ProcessToken(RawProcessToken);
+	CKvKernelHandle ProcessToken(RawProcessToken);
 	BYTE AdministratorsSid[SECURITY_MAX_SID_SIZE];
 	DWORD SidSize = sizeof(AdministratorsSid);
 	ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, AdministratorsSid, &SidSize));
 	SID_AND_ATTRIBUTES Disable = {AdministratorsSid, 0};
 	HANDLE RawRestricted = nullptr;
 	ASSERT_TRUE(CreateRestrictedToken(ProcessToken.f_Get(), 0, 1, &Disable, 0, nullptr, 0, nullptr, &RawRestricted));
-	CHandle Restricted(RawRestricted);
+	CKvKernelHandle Restricted(RawRestricted);
 	HANDLE RawImpersonation = nullptr;
 	ASSERT_TRUE(DuplicateToken(Restricted.f_Get(), SecurityImpersonation, &RawImpersonation));
-	CHandle Impersonation(RawImpersonation);
+	CKvKernelHandle Impersonation(RawImpersonation);
 
 	ASSERT_TRUE(SetThreadToken(nullptr, Impersonation.f_Get()));
-	CFileHandle Denied = gf_OpenHushvaneDevice();
+	CKvFileHandle Denied = gf_OpenHushvaneDevice();
 	DWORD Error = GetLastError();
 	RevertToSelf();
 	EXPECT_FALSE(Denied.f_IsValid());
@@ -453,16 +453,16 @@ TEST(CDriverLoadTest, SetUpFailingAtAnyStepLeavesNothingBehind)
 		ASSERT_TRUE(Service.f_SetDwordValue("TestFailStep", Case.m_Step)) << Service.f_GetError();
 		EXPECT_FALSE(Service.f_Start(10000)) << "load succeeded although " << Case.m_pStep << " failed";
 		EXPECT_EQ(Service.f_GetState(), static_cast<DWORD>(SERVICE_STOPPED)) << Case.m_pStep;
-		CFileHandle Device = gf_OpenHushvaneDevice();
+		CKvFileHandle Device = gf_OpenHushvaneDevice();
 		EXPECT_FALSE(Device.f_IsValid()) << "device left behind after " << Case.m_pStep << " failed";
-		CHandle Event = fg_OpenNotifyEvent();
+		CKvKernelHandle Event = fg_OpenNotifyEvent();
 		EXPECT_FALSE(Event.f_IsValid()) << "event left open after " << Case.m_pStep << " failed";
 	}
 
 	// Nothing left behind blocks the next load: no device or link name collides.
 	ASSERT_TRUE(Service.f_DeleteValue("TestFailStep")) << Service.f_GetError();
 	ASSERT_TRUE(Service.f_Start()) << Service.f_GetError();
-	CFileHandle Device = gf_OpenHushvaneDevice();
+	CKvFileHandle Device = gf_OpenHushvaneDevice();
 	ASSERT_TRUE(Device.f_IsValid()) << "CreateFileA error " << GetLastError();
 	ASSERT_TRUE(gf_FeedProcessEvent(Device.f_Get(), 6, 600, true));
 	std::uint8_t Buffer[gc_RecordSize];
@@ -475,7 +475,7 @@ TEST(CDriverReleaseImageTest, RefusesTheTestControlCode)
 	CTestKernelService Service(gc_ServiceName, HV_RELEASE_DRIVER_IMAGE, gc_ImageFile);
 	ASSERT_TRUE(Service.f_IsInstalled()) << Service.f_GetError();
 	ASSERT_TRUE(Service.f_Start()) << Service.f_GetError();
-	CFileHandle Device = gf_OpenHushvaneDevice();
+	CKvFileHandle Device = gf_OpenHushvaneDevice();
 	ASSERT_TRUE(Device.f_IsValid()) << "CreateFileA error " << GetLastError();
 	EXPECT_FALSE(gf_FeedProcessEvent(Device.f_Get(), 1, 2, true));
 	std::uint8_t Buffer[gc_RecordSize];

@@ -1,6 +1,6 @@
 #include "app/Hushvane_DriverChannel.h"
 #include "app/Hushvane_DriverDeploy.h"
-#include "app/Hushvane_Handles.h"
+#include "KvWin/KvWindowsHandles.h"
 #include "tests/e2e/WorkerSupport_Windows.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include <regex>
 
 using namespace NHushvaneTest;
-using CAppServiceHandle = NHushvane::CServiceHandle;
 
 namespace
 {
@@ -31,23 +30,23 @@ namespace
 		return Data.ftLastWriteTime;
 	}
 
-	CAppServiceHandle fg_OpenService(DWORD Access)
+	CKvServiceHandle fg_OpenService(DWORD Access)
 	{
-		CAppServiceHandle hManager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-		return CAppServiceHandle(hManager ? OpenServiceA(hManager.f_Get(), NHushvane::gc_DriverServiceName, Access) : nullptr);
+		CKvServiceHandle hManager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+		return CKvServiceHandle(hManager ? OpenServiceA(hManager.f_Get(), NHushvane::gc_DriverServiceName, Access) : nullptr);
 	}
 
 	// The display name doubles as a marker: a recreated service has the original one again.
 	bool fg_SetDisplayName(const char *pName)
 	{
-		CAppServiceHandle hService = fg_OpenService(SERVICE_CHANGE_CONFIG);
+		CKvServiceHandle hService = fg_OpenService(SERVICE_CHANGE_CONFIG);
 		return hService && ChangeServiceConfigA(hService.f_Get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, nullptr, nullptr,
 							   nullptr, nullptr, nullptr, nullptr, pName);
 	}
 
 	std::string fg_DisplayName()
 	{
-		CAppServiceHandle hService = fg_OpenService(SERVICE_QUERY_CONFIG);
+		CKvServiceHandle hService = fg_OpenService(SERVICE_QUERY_CONFIG);
 		if (!hService)
 			return "(no service)";
 		alignas(QUERY_SERVICE_CONFIGA) char Buffer[8192];
@@ -60,7 +59,7 @@ namespace
 
 	std::string fg_ImagePath()
 	{
-		CAppServiceHandle hService = fg_OpenService(SERVICE_QUERY_CONFIG);
+		CKvServiceHandle hService = fg_OpenService(SERVICE_QUERY_CONFIG);
 		alignas(QUERY_SERVICE_CONFIGA) char Buffer[8192];
 		DWORD Needed = 0;
 		auto *pConfig = reinterpret_cast<QUERY_SERVICE_CONFIGA *>(Buffer);
@@ -119,7 +118,7 @@ TEST_F(DeployTest, FirstInstallCopiesAndCreatesASecondRunNeitherCopiesNorRecreat
 	ASSERT_TRUE(Context.f_IsChannelOpen());
 	EXPECT_NE(Context.f_GetEvent(), nullptr);
 	{
-		CFileHandle hDevice = gf_OpenHushvaneDevice();
+		CKvFileHandle hDevice = gf_OpenHushvaneDevice();
 		ASSERT_TRUE(hDevice.f_IsValid());
 		ASSERT_TRUE(gf_FeedProcessEvent(hDevice.f_Get(), 4, 1234, true));
 	}
@@ -139,7 +138,7 @@ TEST_F(DeployTest, ChannelDeliversRecordsInOrderOncePerRecord)
 {
 	CCollectingContext Context;
 	ASSERT_TRUE(NHushvane::gf_InitializeDriver(Context));
-	CFileHandle hDevice = gf_OpenHushvaneDevice();
+	CKvFileHandle hDevice = gf_OpenHushvaneDevice();
 	ASSERT_TRUE(hDevice.f_IsValid());
 	ASSERT_TRUE(gf_FeedProcessEvent(hDevice.f_Get(), 1, 100, true));
 	ASSERT_TRUE(gf_FeedProcessEvent(hDevice.f_Get(), 1, 101, false));
@@ -167,7 +166,7 @@ TEST_F(DeployTest, DifferentImageIsMovedAsideReplacedAndTheServiceRestarted)
 	ASSERT_TRUE(NHushvane::gf_InitializeDriver(First));
 	First.f_CloseChannel();
 	{
-		CFileHandle hDevice = gf_OpenHushvaneDevice();
+		CKvFileHandle hDevice = gf_OpenHushvaneDevice();
 		ASSERT_TRUE(hDevice.f_IsValid());
 		ASSERT_TRUE(gf_FeedProcessEvent(hDevice.f_Get(), 4, 555, true));
 	}

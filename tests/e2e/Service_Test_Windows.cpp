@@ -21,14 +21,12 @@ namespace
 	constexpr const char *gc_ServiceKey = "SYSTEM\\CurrentControlSet\\Services\\Hushvane";
 	constexpr DWORD gc_CommandTimeoutMs = 120000;
 
-	using CServiceHandle = CKvServiceHandle;
-
-	CServiceHandle fg_OpenService(DWORD Access)
+	CKvServiceHandle fg_OpenService(DWORD Access)
 	{
-		CServiceHandle Manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+		CKvServiceHandle Manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
 		if (!Manager.f_IsValid())
-			return CServiceHandle();
-		return CServiceHandle(OpenServiceA(Manager.f_Get(), gc_ServiceName, Access));
+			return CKvServiceHandle();
+		return CKvServiceHandle(OpenServiceA(Manager.f_Get(), gc_ServiceName, Access));
 	}
 
 	bool fg_ServiceExists()
@@ -39,7 +37,7 @@ namespace
 	SERVICE_STATUS_PROCESS fg_QueryStatus()
 	{
 		SERVICE_STATUS_PROCESS Status = {};
-		CServiceHandle Service = fg_OpenService(SERVICE_QUERY_STATUS);
+		CKvServiceHandle Service = fg_OpenService(SERVICE_QUERY_STATUS);
 		DWORD Needed = 0;
 		if (Service.f_IsValid())
 			QueryServiceStatusEx(Service.f_Get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&Status), sizeof(Status), &Needed);
@@ -53,7 +51,7 @@ namespace
 
 	bool fg_Control(DWORD Control)
 	{
-		CServiceHandle Service = fg_OpenService(SERVICE_PAUSE_CONTINUE | SERVICE_STOP | SERVICE_QUERY_STATUS);
+		CKvServiceHandle Service = fg_OpenService(SERVICE_PAUSE_CONTINUE | SERVICE_STOP | SERVICE_QUERY_STATUS);
 		SERVICE_STATUS Status = {};
 		return Service.f_IsValid() && ControlService(Service.f_Get(), Control, &Status);
 	}
@@ -78,7 +76,7 @@ namespace
 		}
 		{
 			// The manager removes a deleted service once its last handle is closed.
-			CServiceHandle Service = fg_OpenService(DELETE);
+			CKvServiceHandle Service = fg_OpenService(DELETE);
 			if (Service.f_IsValid())
 				DeleteService(Service.f_Get());
 		}
@@ -292,7 +290,7 @@ TEST_F(ServiceE2E, StartedServiceRunsTheWorkerOnRunningAndNewProcesses)
 	CChildProcess New("hvsvc_new.exe");
 	ASSERT_TRUE(New.f_IsRunning());
 	ASSERT_TRUE(gf_WaitUntil([] { return gf_OpenHushvaneDevice().f_IsValid(); }, 30000));
-	CFileHandle Device = gf_OpenHushvaneDevice();
+	CKvFileHandle Device = gf_OpenHushvaneDevice();
 	ASSERT_TRUE(gf_FeedProcessEvent(Device.f_Get(), GetCurrentProcessId(), New.f_GetId(), true));
 	EXPECT_TRUE(gf_WaitUntil([&] { return New.f_GetPriorityClass() == ABOVE_NORMAL_PRIORITY_CLASS; }, 30000))
 		<< std::hex << New.f_GetPriorityClass();

@@ -1,6 +1,6 @@
 #include "tests/e2e/WorkerSupport_Windows.h"
 #include "app/Hushvane_DriverDeploy.h"
-#include "app/Hushvane_Handles.h"
+#include "KvWin/KvWindowsHandles.h"
 
 #include <algorithm>
 #include <fstream>
@@ -106,19 +106,19 @@ namespace NHushvaneTest
 
 	bool gf_DriverServiceExists()
 	{
-		NHushvane::CServiceHandle Manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+		CKvServiceHandle Manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
 		if (!Manager)
 			return false;
-		NHushvane::CServiceHandle Service(OpenServiceA(Manager.f_Get(), NHushvane::gc_DriverServiceName, SERVICE_QUERY_STATUS));
+		CKvServiceHandle Service(OpenServiceA(Manager.f_Get(), NHushvane::gc_DriverServiceName, SERVICE_QUERY_STATUS));
 		return Service.f_IsValid();
 	}
 
 	DWORD gf_DriverServiceState()
 	{
-		NHushvane::CServiceHandle Manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+		CKvServiceHandle Manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
 		if (!Manager)
 			return 0;
-		NHushvane::CServiceHandle Service(OpenServiceA(Manager.f_Get(), NHushvane::gc_DriverServiceName, SERVICE_QUERY_STATUS));
+		CKvServiceHandle Service(OpenServiceA(Manager.f_Get(), NHushvane::gc_DriverServiceName, SERVICE_QUERY_STATUS));
 		SERVICE_STATUS Status = {};
 		if (!Service || !QueryServiceStatus(Service.f_Get(), &Status))
 			return 0;
@@ -128,10 +128,10 @@ namespace NHushvaneTest
 	void gf_RemoveDriverCompletely()
 	{
 		{
-			NHushvane::CServiceHandle Manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+			CKvServiceHandle Manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
 			if (Manager)
 			{
-				NHushvane::CServiceHandle Service(OpenServiceA(Manager.f_Get(), NHushvane::gc_DriverServiceName, SERVICE_ALL_ACCESS));
+				CKvServiceHandle Service(OpenServiceA(Manager.f_Get(), NHushvane::gc_DriverServiceName, SERVICE_ALL_ACCESS));
 				if (Service)
 				{
 					SERVICE_STATUS Status = {};

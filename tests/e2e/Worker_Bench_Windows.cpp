@@ -91,7 +91,7 @@ int main()
 
 	auto pWorker = std::make_unique<NHushvane::CTCPF_MainWin32>();
 	pWorker->f_Start();
-	CFileHandle hDevice;
+	CKvFileHandle hDevice;
 	gf_WaitUntil([&] { hDevice = gf_OpenHushvaneDevice(); return hDevice.f_IsValid(); }, 30000);
 	Sleep(500);
 	if (!hDevice.f_IsValid())

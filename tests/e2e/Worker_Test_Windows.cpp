@@ -31,7 +31,7 @@ namespace
 	// Hands the driver the report the kernel would make for a process creation or exit.
 	bool fg_Feed(NZel::uint64 ProcessId, bool bCreate)
 	{
-		CFileHandle hDevice = gf_OpenHushvaneDevice();
+		CKvFileHandle hDevice = gf_OpenHushvaneDevice();
 		return hDevice.f_IsValid() && gf_FeedProcessEvent(hDevice.f_Get(), GetCurrentProcessId(), ProcessId, bCreate);
 	}
 
@@ -40,7 +40,7 @@ namespace
 	bool fg_DrainedAfter(DWORD Ms)
 	{
 		Sleep(Ms);
-		CFileHandle hDevice = gf_OpenHushvaneDevice();
+		CKvFileHandle hDevice = gf_OpenHushvaneDevice();
 		PROCESS_EVENT_RECORD Record;
 		return hDevice.f_IsValid() && !gf_ReadProcessEvent(hDevice.f_Get(), &Record, sizeof(Record));
 	}

@@ -1,5 +1,6 @@
 #include "KvWin/KvService.h"
 #include "KvWin/KvServiceControl.h"
+#include "tests/kvwin/support/RecordingService.h"
 
 #include "zel/library/core/general/Zel_Exception.h"
 
@@ -8,47 +9,11 @@
 #include <string>
 #include <vector>
 
+using NHushvaneTest::CRecordingService;
 using NZel::NStr::CStr;
 
 namespace
 {
-	// A service whose operations only record that they ran.
-	class CRecordingService final : public CKvService
-	{
-	public:
-		explicit CRecordingService(const char *pName = "Hushvane", int StartResult = 1)
-			: CKvService(pName, "Display", "Description")
-			, fp_StartResult(StartResult)
-		{
-		}
-
-		int f_OnStart() override
-		{
-			fp_Calls.push_back("start");
-			return fp_StartResult;
-		}
-		int f_OnStop() override
-		{
-			fp_Calls.push_back("stop");
-			return 1;
-		}
-		int f_OnPause() override
-		{
-			fp_Calls.push_back("pause");
-			return 1;
-		}
-		int f_OnResume() override
-		{
-			fp_Calls.push_back("resume");
-			return 1;
-		}
-
-		std::vector<std::string> fp_Calls;
-
-	private:
-		int fp_StartResult;
-	};
-
 	class CRecordingReporter final : public ICKvServiceReporter
 	{
 	public:

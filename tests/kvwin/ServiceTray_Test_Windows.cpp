@@ -1,6 +1,7 @@
 // The tray window's procedure, pump and icon record, driven directly on this thread.
 #include "KvWin/KvService.h"
 #include "KvWin/KvTray.h"
+#include "tests/kvwin/support/RecordingService.h"
 
 #include <gtest/gtest.h>
 
@@ -9,38 +10,10 @@
 #include <string>
 #include <vector>
 
+using NHushvaneTest::CRecordingService;
+
 namespace
 {
-	class CTrayTestService final : public CKvService
-	{
-	public:
-		CTrayTestService()
-			: CKvService("TrayTest", "TrayTest", "d")
-		{
-		}
-		int f_OnStart() override
-		{
-			fp_Calls.push_back("start");
-			return 1;
-		}
-		int f_OnStop() override
-		{
-			fp_Calls.push_back("stop");
-			return 1;
-		}
-		int f_OnPause() override
-		{
-			fp_Calls.push_back("pause");
-			return 1;
-		}
-		int f_OnResume() override
-		{
-			fp_Calls.push_back("resume");
-			return 1;
-		}
-		std::vector<std::string> fp_Calls;
-	};
-
 	// Takes every message waiting for this thread; true when a quit message with code 0 was among
 	// them.
 	bool fg_TakeQuit()
@@ -68,7 +41,7 @@ namespace
 
 TEST(ServiceTrayWindow, MenuCommandsPauseResumeAndQuit)
 {
-	CTrayTestService Service;
+	CRecordingService Service("TrayTest");
 	fg_TakeQuit();
 	EXPECT_EQ(CTrayIcon::fs_WindowProc(fg_Window(), WM_COMMAND, 123, 0), 1);
 	EXPECT_EQ(CTrayIcon::fs_WindowProc(fg_Window(), WM_COMMAND, 124, 0), 1);
@@ -80,7 +53,7 @@ TEST(ServiceTrayWindow, MenuCommandsPauseResumeAndQuit)
 
 TEST(ServiceTrayWindow, CancelSeparatorAndOtherCommandsDoNothing)
 {
-	CTrayTestService Service;
+	CRecordingService Service("TrayTest");
 	fg_TakeQuit();
 	for (WPARAM Command : {WPARAM(126), WPARAM(127), WPARAM(0), WPARAM(122), WPARAM(128), WPARAM((1u << 16) | 123u)})
 	{
@@ -92,7 +65,7 @@ TEST(ServiceTrayWindow, CancelSeparatorAndOtherCommandsDoNothing)
 
 TEST(ServiceTrayWindow, DoubleClickQuitsOtherMouseMessagesDoNot)
 {
-	CTrayTestService Service;
+	CRecordingService Service("TrayTest");
 	fg_TakeQuit();
 	for (LPARAM Mouse : {LPARAM(WM_LBUTTONDOWN), LPARAM(WM_LBUTTONUP), LPARAM(WM_RBUTTONDOWN), LPARAM(WM_MOUSEMOVE)})
 	{

@@ -13,6 +13,7 @@
 //
 // Exit code 0 on success, 2 on bad usage, 1 when a Windows call failed (the reason is printed).
 // The feed needs the test build of the driver, started, and rights to open its device.
+#include "KvWin/KvWindowsHandles.h"
 #include "driver/Hushvane_TestControl.h"
 
 #include <windows.h>
@@ -21,7 +22,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace
@@ -46,35 +46,11 @@ namespace
 		return 1;
 	}
 
-	class CHandle
-	{
-	public:
-		explicit CHandle(HANDLE hHandle = nullptr) : mp_hHandle(hHandle) {}
-		CHandle(CHandle &&Other) noexcept : mp_hHandle(Other.mp_hHandle) { Other.mp_hHandle = nullptr; }
-		CHandle(const CHandle &) = delete;
-		CHandle &operator=(const CHandle &) = delete;
-		CHandle &operator=(CHandle &&Other) noexcept
-		{
-			std::swap(mp_hHandle, Other.mp_hHandle);
-			return *this;
-		}
-		~CHandle()
-		{
-			if (mp_hHandle && mp_hHandle != INVALID_HANDLE_VALUE)
-				CloseHandle(mp_hHandle);
-		}
-		HANDLE f_Get() const { return mp_hHandle; }
-		bool f_IsValid() const { return mp_hHandle && mp_hHandle != INVALID_HANDLE_VALUE; }
-
-	private:
-		HANDLE mp_hHandle;
-	};
-
 	struct CLaunched
 	{
 		std::string m_Name;
 		DWORD m_ProcessId = 0;
-		CHandle m_hProcess;
+		CKvKernelHandle m_hProcess;
 	};
 
 	std::string fg_BaseName(const std::string &Path)
@@ -96,7 +72,7 @@ namespace
 		CloseHandle(Info.hThread);
 		Launched.m_Name = fg_BaseName(pExe);
 		Launched.m_ProcessId = Info.dwProcessId;
-		Launched.m_hProcess = CHandle(Info.hProcess);
+		Launched.m_hProcess = CKvKernelHandle(Info.hProcess);
 		return true;
 	}
 
@@ -110,9 +86,9 @@ namespace
 		return DeviceIoControl(hDevice, IOCTL_HUSHVANE_TEST_NOTIFY, &Input, sizeof(Input), nullptr, 0, &Returned, nullptr);
 	}
 
-	CHandle fg_OpenDevice()
+	CKvFileHandle fg_OpenDevice()
 	{
-		return CHandle(CreateFileA(DHushvaneUserDeviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+		return CKvFileHandle(CreateFileA(DHushvaneUserDeviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
 	}
 
 	int fg_Usage()
@@ -139,7 +115,7 @@ namespace
 	{
 		if (argc < 3 || argc > 4)
 			return fg_Usage();
-		CHandle hDevice = fg_OpenDevice();
+		CKvFileHandle hDevice = fg_OpenDevice();
 		if (!hDevice.f_IsValid())
 			return fg_Fail("opening the driver's device");
 		bool bCreate = argc < 4 || std::strcmp(argv[3], "0") != 0;
@@ -156,7 +132,7 @@ namespace
 		for (int i = 2; i < argc; ++i)
 		{
 			DWORD ProcessId = DWORD(std::strtoul(argv[i], nullptr, 10));
-			CHandle hProcess(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, ProcessId));
+			CKvKernelHandle hProcess(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, ProcessId));
 			DWORD Class = hProcess.f_IsValid() ? GetPriorityClass(hProcess.f_Get()) : 0;
 			if (!Class)
 			{
@@ -197,7 +173,7 @@ namespace
 			return fg_Usage();
 		const char *pSeconds = argv[Arg++];
 
-		CHandle hDevice = fg_OpenDevice();
+		CKvFileHandle hDevice = fg_OpenDevice();
 		if (!hDevice.f_IsValid())
 			return fg_Fail("opening the driver's device");
 

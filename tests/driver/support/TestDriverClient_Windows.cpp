@@ -2,9 +2,9 @@
 
 namespace NHushvaneTest
 {
-	CFileHandle gf_OpenHushvaneDevice(DWORD Access)
+	CKvFileHandle gf_OpenHushvaneDevice(DWORD Access)
 	{
-		return CFileHandle(
+		return CKvFileHandle(
 			CreateFileA(DHushvaneUserDeviceName, Access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr)
 		);
 	}

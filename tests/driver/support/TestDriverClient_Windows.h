@@ -4,14 +4,14 @@
 
 #include "driver/Hushvane_Shared.h"
 #include "driver/Hushvane_TestControl.h"
-#include "tests/driver/support/TestHandle_Windows.h"
+#include "KvWin/KvWindowsHandles.h"
 
 #include <cstdint>
 
 namespace NHushvaneTest
 {
 	// Opens "\\.\Global\Hushvane" for reading and writing; invalid on failure (GetLastError set).
-	CFileHandle gf_OpenHushvaneDevice(DWORD Access = GENERIC_READ | GENERIC_WRITE);
+	CKvFileHandle gf_OpenHushvaneDevice(DWORD Access = GENERIC_READ | GENERIC_WRITE);
 
 	// Passes (ParentId, ProcessId, Create) to the test image's process-notify routine.
 	bool gf_FeedProcessEvent(HANDLE Device, std::uint64_t ParentId, std::uint64_t ProcessId, bool bCreate);

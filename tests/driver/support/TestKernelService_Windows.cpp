@@ -1,6 +1,6 @@
 #include "tests/driver/support/TestKernelService_Windows.h"
 
-#include "tests/driver/support/TestHandle_Windows.h"
+#include "KvWin/KvWindowsHandles.h"
 
 #include <cstdio>
 
@@ -8,9 +8,9 @@ namespace NHushvaneTest
 {
 	namespace
 	{
-		CServiceHandle fg_OpenManager()
+		CKvServiceHandle fg_OpenManager()
 		{
-			return CServiceHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+			return CKvServiceHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
 		}
 
 		// Polls until the service reaches State or TimeoutMs passes.
@@ -50,7 +50,7 @@ namespace NHushvaneTest
 	CTestKernelService::CTestKernelService(const std::string &ServiceName, const std::string &SourceImage, const std::string &ImageFileName)
 		: fp_ServiceName(ServiceName)
 	{
-		CServiceHandle Manager = fg_OpenManager();
+		CKvServiceHandle Manager = fg_OpenManager();
 		if (!Manager.f_IsValid())
 		{
 			fp_Fail("OpenSCManagerA", GetLastError());
@@ -79,7 +79,7 @@ namespace NHushvaneTest
 		fp_InstalledImage = Target;
 
 		std::string ImagePath = "\\SystemRoot\\System32\\Drivers\\" + ImageFileName;
-		CServiceHandle Service(CreateServiceA(
+		CKvServiceHandle Service(CreateServiceA(
 			Manager.f_Get(), ServiceName.c_str(), ServiceName.c_str(), SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
 			SERVICE_ERROR_NORMAL, ImagePath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr
 		));
@@ -93,7 +93,7 @@ namespace NHushvaneTest
 
 	CTestKernelService::~CTestKernelService()
 	{
-		CServiceHandle Manager = fg_OpenManager();
+		CKvServiceHandle Manager = fg_OpenManager();
 		if (Manager.f_IsValid())
 			fs_RemoveService(Manager.f_Get(), fp_ServiceName);
 		if (!fp_InstalledImage.empty())
@@ -102,10 +102,10 @@ namespace NHushvaneTest
 
 	bool CTestKernelService::f_Start(DWORD TimeoutMs)
 	{
-		CServiceHandle Manager = fg_OpenManager();
+		CKvServiceHandle Manager = fg_OpenManager();
 		if (!Manager.f_IsValid())
 			return fp_Fail("OpenSCManagerA", GetLastError());
-		CServiceHandle Service(OpenServiceA(Manager.f_Get(), fp_ServiceName.c_str(), SERVICE_ALL_ACCESS));
+		CKvServiceHandle Service(OpenServiceA(Manager.f_Get(), fp_ServiceName.c_str(), SERVICE_ALL_ACCESS));
 		if (!Service.f_IsValid())
 			return fp_Fail("OpenServiceA", GetLastError());
 		if (!StartServiceA(Service.f_Get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
@@ -117,10 +117,10 @@ namespace NHushvaneTest
 
 	bool CTestKernelService::f_Stop(DWORD TimeoutMs)
 	{
-		CServiceHandle Manager = fg_OpenManager();
+		CKvServiceHandle Manager = fg_OpenManager();
 		if (!Manager.f_IsValid())
 			return fp_Fail("OpenSCManagerA", GetLastError());
-		CServiceHandle Service(OpenServiceA(Manager.f_Get(), fp_ServiceName.c_str(), SERVICE_ALL_ACCESS));
+		CKvServiceHandle Service(OpenServiceA(Manager.f_Get(), fp_ServiceName.c_str(), SERVICE_ALL_ACCESS));
 		if (!Service.f_IsValid())
 			return fp_Fail("OpenServiceA", GetLastError());
 		SERVICE_STATUS Status{};
@@ -147,10 +147,10 @@ namespace NHushvaneTest
 
 	DWORD CTestKernelService::f_GetState() const
 	{
-		CServiceHandle Manager = fg_OpenManager();
+		CKvServiceHandle Manager = fg_OpenManager();
 		if (!Manager.f_IsValid())
 			return 0;
-		CServiceHandle Service(OpenServiceA(Manager.f_Get(), fp_ServiceName.c_str(), SERVICE_QUERY_STATUS));
+		CKvServiceHandle Service(OpenServiceA(Manager.f_Get(), fp_ServiceName.c_str(), SERVICE_QUERY_STATUS));
 		SERVICE_STATUS Status{};
 		if (!Service.f_IsValid() || !QueryServiceStatus(Service.f_Get(), &Status))
 			return 0;
@@ -167,7 +167,7 @@ namespace NHushvaneTest
 
 	bool CTestKernelService::fs_RemoveService(SC_HANDLE Manager, const std::string &ServiceName)
 	{
-		CServiceHandle Service(OpenServiceA(Manager, ServiceName.c_str(), SERVICE_ALL_ACCESS));
+		CKvServiceHandle Service(OpenServiceA(Manager, ServiceName.c_str(), SERVICE_ALL_ACCESS));
 		if (!Service.f_IsValid())
 			return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
 		SERVICE_STATUS Status{};

@@ -40,27 +40,32 @@ namespace NZel::NStr
 		const char *f_pArgument = nullptr;
 	};
 
-	// The engine's view of the result string: make room, append a run of text of a kind,
-	// append a character n times, each at a write position that it advances. Once the string
+	// The result string and whether it is full, shared by both outputs below. Once the string
 	// could not take all of an append (a fixed string is full, or a growing one could not get
 	// memory) everything after is dropped, so the result is always the text that fitted, in
 	// order, without holes.
 	template <typename t_CStr>
-	class TCFormatOutput
+	class TCFormatOutputTarget
 	{
 	public:
-		explicit TCFormatOutput(t_CStr &Str) : fp_Str(Str)
+		explicit TCFormatOutputTarget(t_CStr &Str) : fp_Str(Str)
 		{
-		}
-		int32 f_Reserve(int32 nUnits)
-		{
-			return fp_Str.f_Reserve(nUnits);
 		}
 		bool f_IsFull() const
 		{
 			return fp_bFull;
 		}
-		void f_AppendText(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
+		void f_SetFull()
+		{
+			fp_bFull = true;
+		}
+
+	protected:
+		t_CStr &fp_Str;
+		bool fp_bFull = false;
+
+		// Appends into the string at Pos, advancing it; full when the string took less than Count.
+		void fp_AppendTextToStr(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
 		{
 			if (fp_bFull || Count <= 0)
 				return;
@@ -68,7 +73,7 @@ namespace NZel::NStr
 			fp_Str.f_AppendText(Pos, Kind, pUnits, Count);
 			fp_bFull = Pos - Before < Count;
 		}
-		void f_AppendChar(int32 &Pos, char Char, int32 Count)
+		void fp_AppendCharToStr(int32 &Pos, char Char, int32 Count)
 		{
 			if (fp_bFull || Count <= 0)
 				return;
@@ -76,27 +81,42 @@ namespace NZel::NStr
 			fp_Str.f_AppendChar(Pos, Char, Count);
 			fp_bFull = Pos - Before < Count;
 		}
-		void f_SetFull()
+	};
+
+	// The engine's view of the result string: make room, append a run of text of a kind,
+	// append a character n times, each at a write position that it advances.
+	template <typename t_CStr>
+	class TCFormatOutput : public TCFormatOutputTarget<t_CStr>
+	{
+	public:
+		explicit TCFormatOutput(t_CStr &Str) : TCFormatOutputTarget<t_CStr>(Str)
 		{
-			fp_bFull = true;
+		}
+		int32 f_Reserve(int32 nUnits)
+		{
+			return this->fp_Str.f_Reserve(nUnits);
+		}
+		void f_AppendText(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
+		{
+			this->fp_AppendTextToStr(Pos, Kind, pUnits, Count);
+		}
+		void f_AppendChar(int32 &Pos, char Char, int32 Count)
+		{
+			this->fp_AppendCharToStr(Pos, Char, Count);
 		}
 		// False when not even the terminator has room: the result stays empty.
 		bool f_Begin()
 		{
-			return fp_Str.f_Reserve(1) > 0;
+			return this->fp_Str.f_Reserve(1) > 0;
 		}
 		// Records the length of the finished text; an empty result holds nothing.
 		void f_Finish(int32 Pos)
 		{
 			if (Pos <= 0)
-				fp_Str.f_Clear();
+				this->fp_Str.f_Clear();
 			else
-				fp_Str.f_SetLengthAndTrim(Pos, 0);
+				this->fp_Str.f_SetLengthAndTrim(Pos, 0);
 		}
-
-	private:
-		t_CStr &fp_Str;
-		bool fp_bFull = false;
 	};
 
 	// For CStr results the text is built in a stack buffer and the string made once, at its
@@ -104,21 +124,13 @@ namespace NZel::NStr
 	// and trimmed block. Longer texts, and texts of another kind (which need the conversions of
 	// the string), move into the string and carry on there.
 	template <>
-	class TCFormatOutput<CStr>
+	class TCFormatOutput<CStr> : public TCFormatOutputTarget<CStr>
 	{
 	public:
 		static constexpr int32 mc_LocalSize = 256;
 
-		explicit TCFormatOutput(CStr &Str) : fp_Str(Str)
+		explicit TCFormatOutput(CStr &Str) : TCFormatOutputTarget<CStr>(Str)
 		{
-		}
-		bool f_IsFull() const
-		{
-			return fp_bFull;
-		}
-		void f_SetFull()
-		{
-			fp_bFull = true;
 		}
 		bool f_Begin()
 		{
@@ -154,9 +166,7 @@ namespace NZel::NStr
 			}
 			if (!fp_bSpilled && !fp_Spill(Pos))
 				return;
-			int32 Before = Pos;
-			fp_Str.f_AppendText(Pos, Kind, pUnits, Count);
-			fp_bFull = Pos - Before < Count;
+			fp_AppendTextToStr(Pos, Kind, pUnits, Count);
 		}
 		void f_AppendChar(int32 &Pos, char Char, int32 Count)
 		{
@@ -171,9 +181,7 @@ namespace NZel::NStr
 			}
 			if (!fp_bSpilled && !fp_Spill(Pos))
 				return;
-			int32 Before = Pos;
-			fp_Str.f_AppendChar(Pos, Char, Count);
-			fp_bFull = Pos - Before < Count;
+			fp_AppendCharToStr(Pos, Char, Count);
 		}
 		void f_Finish(int32 Pos)
 		{
@@ -194,8 +202,6 @@ namespace NZel::NStr
 		}
 
 	private:
-		CStr &fp_Str;
-		bool fp_bFull = false;
 		bool fp_bSpilled = false;
 		int32 fp_Len = 0;
 		char fp_Local[mc_LocalSize];

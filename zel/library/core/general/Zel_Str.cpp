@@ -277,30 +277,39 @@ namespace NZel::NStr
 		return fp_pBlock->f_GetText();
 	}
 
-	void CStr::fp_AppendRaw(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
+	char *CStr::fp_BeginWrite(int32 &Pos, int32 &Count)
 	{
 		if (Count < 0)
 			Count = 0;
 		if (Pos < 0)
 			Pos = 0;
-		if (Pos > 0)
-		{
-			// Writing beyond the text would leave unwritten bytes inside it.
-			int32 Len = f_GetLen();
-			if (Pos > Len)
-				Pos = Len;
-		}
+		// Writing beyond the text would leave unwritten bytes inside it.
+		int32 Len = f_GetLen();
+		if (Pos > Len)
+			Pos = Len;
 		int64 Wanted = int64(Pos) + Count + 1;
 		int32 Room = f_Reserve(Wanted > gc_MaxUnits ? gc_MaxUnits : int32(Wanted));
 		if (!fp_pBlock || Room <= Pos)
-			return;
-		int32 n = fg_Min(Count, Room - 1 - Pos);
-		char *pText = fp_pBlock->f_GetText();
-		if (n > 0)
-			std::memmove(pText + Pos, pUnits, umint(n));
-		Pos += n > 0 ? n : 0;
-		pText[Pos] = 0;
+			return nullptr;
+		Count = fg_Min(Count, Room - 1 - Pos);
+		return fp_pBlock->f_GetText() + Pos;
+	}
+
+	void CStr::fp_EndWrite(int32 &Pos, uint32 Kind, int32 Count)
+	{
+		Pos += Count;
+		fp_pBlock->f_GetText()[Pos] = 0;
 		fg_SetLength(fp_pBlock, Kind, Pos);
+	}
+
+	void CStr::fp_AppendRaw(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
+	{
+		char *pWrite = fp_BeginWrite(Pos, Count);
+		if (!pWrite)
+			return;
+		if (Count > 0)
+			std::memmove(pWrite, pUnits, umint(Count));
+		fp_EndWrite(Pos, Kind, Count);
 	}
 
 	void CStr::fp_ConvertToUtf8(int32 &Pos)
@@ -425,23 +434,11 @@ namespace NZel::NStr
 
 	void CStr::f_AppendChar(int32 &Pos, char Char, int32 Count)
 	{
-		if (Count < 0)
-			Count = 0;
-		int32 Len = f_GetLen();
-		if (Pos < 0)
-			Pos = 0;
-		if (Pos > Len)
-			Pos = Len;
-		int64 Wanted = int64(Pos) + Count + 1;
-		int32 Room = f_Reserve(Wanted > gc_MaxUnits ? gc_MaxUnits : int32(Wanted));
-		if (!fp_pBlock || Room <= Pos)
+		char *pWrite = fp_BeginWrite(Pos, Count);
+		if (!pWrite)
 			return;
-		int32 n = fg_Min(Count, Room - 1 - Pos);
-		char *pText = fp_pBlock->f_GetText();
-		std::memset(pText + Pos, Char, umint(n));
-		Pos += n;
-		pText[Pos] = 0;
-		fg_SetLength(fp_pBlock, f_GetKind(), Pos);
+		std::memset(pWrite, Char, umint(Count));
+		fp_EndWrite(Pos, f_GetKind(), Count);
 	}
 
 	void CStr::f_SetLengthAndTrim(int32 Pos, int32 SpareBytes)

@@ -135,6 +135,11 @@ namespace NZel::NStr
 		NPrivate::CStrBlock *fp_pBlock = nullptr;
 
 		int32 fp_MakePrivate(int32 nUnits, bool bCopy);
+		// Clamps Pos to the text and makes room for Count units there, cutting Count to what fits;
+		// returns where they go, or null when nothing fits. fp_EndWrite then ends the text after
+		// the Count units written, as text of Kind.
+		char *fp_BeginWrite(int32 &Pos, int32 &Count);
+		void fp_EndWrite(int32 &Pos, uint32 Kind, int32 Count);
 		void fp_AppendRaw(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count);
 		void fp_ConvertToUtf8(int32 &Pos);
 	};

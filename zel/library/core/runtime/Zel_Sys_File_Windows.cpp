@@ -87,6 +87,19 @@ namespace NZel::NSys::NFile
 			Result.resize(nWritten);
 			return true;
 		}
+
+		// Moves the file pointer to Position before a read or a write; pMissed is the message
+		// when the pointer stops anywhere else.
+		void gf_SeekTo(HANDLE hFile, uint64 Position, const char *pMissed)
+		{
+			LARGE_INTEGER Target;
+			Target.QuadPart = LONGLONG(Position);
+			LARGE_INTEGER Reached;
+			if (!SetFilePointerEx(hFile, Target, &Reached, FILE_BEGIN))
+				DZelThrowSystemError(NZel::NFile::CExceptionFile, "SetFilePointerEx");
+			if (uint64(Reached.QuadPart) != Position)
+				DZelThrow(NZel::NFile::CExceptionFile, pMissed);
+		}
 	}
 
 	CFileHandle *gf_Open(const NStr::CStr &Path, uint32 Flags)
@@ -136,13 +149,7 @@ namespace NZel::NSys::NFile
 
 	uint32 gf_Read(CFileHandle *pFile, void *pDestination, uint64 Position, uint32 Count)
 	{
-		LARGE_INTEGER Target;
-		Target.QuadPart = LONGLONG(Position);
-		LARGE_INTEGER Reached;
-		if (!SetFilePointerEx(pFile->m_hFile, Target, &Reached, FILE_BEGIN))
-			DZelThrowSystemError(NZel::NFile::CExceptionFile, "SetFilePointerEx");
-		if (uint64(Reached.QuadPart) != Position)
-			DZelThrow(NZel::NFile::CExceptionFile, "Failed to move file pointer to read location");
+		gf_SeekTo(pFile->m_hFile, Position, "Failed to move file pointer to read location");
 		DWORD nRead = 0;
 		if (!ReadFile(pFile->m_hFile, pDestination, Count, &nRead, nullptr))
 			DZelThrowSystemError(NZel::NFile::CExceptionFile, "ReadFile");
@@ -151,13 +158,7 @@ namespace NZel::NSys::NFile
 
 	uint32 gf_Write(CFileHandle *pFile, const void *pSource, uint64 Position, uint32 Count)
 	{
-		LARGE_INTEGER Target;
-		Target.QuadPart = LONGLONG(Position);
-		LARGE_INTEGER Reached;
-		if (!SetFilePointerEx(pFile->m_hFile, Target, &Reached, FILE_BEGIN))
-			DZelThrowSystemError(NZel::NFile::CExceptionFile, "SetFilePointerEx");
-		if (uint64(Reached.QuadPart) != Position)
-			DZelThrow(NZel::NFile::CExceptionFile, "Failed to move file pointer to write location");
+		gf_SeekTo(pFile->m_hFile, Position, "Failed to move file pointer to write location");
 		DWORD nWritten = 0;
 		if (!WriteFile(pFile->m_hFile, pSource, Count, &nWritten, nullptr))
 			DZelThrowSystemError(NZel::NFile::CExceptionFile, "WriteFile");
