@@ -32,6 +32,18 @@ namespace NHushvaneTest
 				Sleep(20);
 			}
 		}
+
+		// Every image of ours creates the same device, so the program's own kernel service, left
+		// running by an earlier test of the program in this Windows, must not hold it.
+		void fg_StopProgramDriver(SC_HANDLE Manager)
+		{
+			CKvServiceHandle Service(OpenServiceA(Manager, "HushvaneDriver", SERVICE_STOP | SERVICE_QUERY_STATUS));
+			if (!Service.f_IsValid())
+				return;
+			SERVICE_STATUS Status{};
+			if (ControlService(Service.f_Get(), SERVICE_CONTROL_STOP, &Status))
+				fg_WaitForState(Service.f_Get(), SERVICE_STOPPED, 30000);
+		}
 	}
 
 	std::string gf_WindowsPath(const std::string &Path)
@@ -56,6 +68,8 @@ namespace NHushvaneTest
 			fp_Fail("OpenSCManagerA", GetLastError());
 			return;
 		}
+		if (ServiceName != "HushvaneDriver")
+			fg_StopProgramDriver(Manager.f_Get());
 		// A run that died half way may have left the service (and its driver) behind.
 		if (!fs_RemoveService(Manager.f_Get(), ServiceName))
 		{

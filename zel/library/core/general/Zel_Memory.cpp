@@ -12,6 +12,7 @@ namespace NZel::NMemory
 		// single-threaded windows in which tests read them, approximate under contention.
 		std::atomic<uint64> g_AllocationCount{0};
 		std::atomic<int64> g_LiveBlocks{0};
+		std::atomic<uint64> g_RefusedCount{0};
 		// -1: no failures injected. Otherwise the number of allocations still allowed.
 		std::atomic<int64> g_FailAfter{-1};
 		std::atomic<umint> g_SizeLimit{0};
@@ -41,14 +42,14 @@ namespace NZel::NMemory
 
 	void *CAllocator_Heap::f_Alloc(umint Size)
 	{
-		if (!fg_MayAllocate(Size))
-			return nullptr;
-		void *p = NPlatform::gf_HeapAlloc(Size);
+		void *p = fg_MayAllocate(Size) ? NPlatform::gf_HeapAlloc(Size) : nullptr;
 		if (p)
 		{
 			fg_Add(g_AllocationCount, 1);
 			fg_Add(g_LiveBlocks, 1);
 		}
+		else
+			fg_Add(g_RefusedCount, 1);
 		return p;
 	}
 
@@ -56,11 +57,11 @@ namespace NZel::NMemory
 	{
 		if (!p)
 			return f_Alloc(Size);
-		if (!fg_MayAllocate(Size))
-			return nullptr;
-		void *pNew = NPlatform::gf_HeapRealloc(p, Size);
+		void *pNew = fg_MayAllocate(Size) ? NPlatform::gf_HeapRealloc(p, Size) : nullptr;
 		if (pNew)
 			fg_Add(g_AllocationCount, 1);
+		else
+			fg_Add(g_RefusedCount, 1);
 		return pNew;
 	}
 
@@ -86,6 +87,11 @@ namespace NZel::NMemory
 	uint64 CAllocator_Heap::fs_GetAllocationCount()
 	{
 		return g_AllocationCount.load(std::memory_order_relaxed);
+	}
+
+	uint64 CAllocator_Heap::fs_GetRefusedCount()
+	{
+		return g_RefusedCount.load(std::memory_order_relaxed);
 	}
 
 	void CAllocator_Heap::fs_SetSizeLimit(umint MaxSize)

@@ -24,6 +24,9 @@ namespace NZel::NMemory
 		static uint64 fs_GetAllocationCount();
 		// Test hook: blocks handed out by f_Alloc and not yet freed, over the whole process.
 		static int64 fs_GetLiveBlockCount();
+		// Test hook: how many f_Alloc and f_Realloc calls returned null, so a test can tell
+		// whether a result was cut short by a refused allocation.
+		static uint64 fs_GetRefusedCount();
 		// Test hook: while set above 0, that many further allocations succeed and the next
 		// ones fail (returning null) until the hook is reset with -1.
 		static void fs_SetFailAfter(int64 nAllocations);
