@@ -32,6 +32,12 @@ namespace NKv
 		// ReadRegKey with only the number output, which starts at 0.
 		NZel::uint32 f_ReadDword(const NZel::NStr::CStr &Key, const NZel::NStr::CStr &ValueName) const;
 
+		// Tests for a number value and reads it in one request, so nothing can change between the
+		// two: false when the key or the value is not there (also when either went away while it
+		// was being read), true with Value set when it was read. Throws as ReadRegKey for every
+		// other failure, and for a value of another type.
+		bool f_ReadDwordIfPresent(const NZel::NStr::CStr &Key, const NZel::NStr::CStr &ValueName, NZel::uint32 &Value) const;
+
 		NZel::umint f_GetRoot() const { return fp_Root; }
 		const NZel::NStr::CStr &f_GetBasePath() const { return fp_BasePath; }
 		NZel::NStr::CStr f_GetFullPath(const NZel::NStr::CStr &Key) const;

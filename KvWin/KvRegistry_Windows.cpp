@@ -78,6 +78,13 @@ namespace NKv
 			}
 		}
 
+		// The failures that mean "not there": the key or value does not exist, or the key was
+		// deleted after it was opened.
+		bool fg_IsAbsent(LSTATUS Status)
+		{
+			return Status == ERROR_FILE_NOT_FOUND || Status == ERROR_PATH_NOT_FOUND || Status == ERROR_KEY_DELETED;
+		}
+
 		// Splits zero-separated UTF-16 strings: the walk stops at the first empty string or at
 		// the end of the data read.
 		void fg_AppendStringList(const wchar_t *pData, size_t CharCount, std::vector<CStr> &List)
@@ -221,5 +228,38 @@ namespace NKv
 		uint32 Number = 0;
 		ReadRegKey(Key, ValueName, &Number, nullptr, nullptr, nullptr);
 		return Number;
+	}
+
+	bool CWin32_Registry::f_ReadDwordIfPresent(const CStr &Key, const CStr &ValueName, uint32 &Value) const
+	{
+		std::wstring Path = fg_ToWide(f_GetFullPath(Key));
+		std::wstring NameText = fg_ToWide(ValueName);
+
+		HKEY hKey = nullptr;
+		LSTATUS Status = RegOpenKeyExW(reinterpret_cast<HKEY>(fp_Root), Path.c_str(), 0, KEY_READ, &hKey);
+		if (fg_IsAbsent(Status))
+			return false;
+		if (Status != ERROR_SUCCESS)
+			DZelThrow(NZel::NException::CException, fg_RegistryError("RegOpenKeyExW", Status));
+		CKvRegKey OpenKey(hKey);
+
+		// Type and data in one query: a value deleted after a separate existence test would
+		// otherwise turn into a failure.
+		DWORD Type = 0;
+		uint32 Number = 0;
+		DWORD Read = sizeof(Number);
+		Status = RegQueryValueExW(OpenKey.f_Get(), fg_ValueName(NameText), nullptr, &Type, reinterpret_cast<BYTE *>(&Number), &Read);
+		if (fg_IsAbsent(Status))
+			return false;
+		if (Status == ERROR_SUCCESS && (Type == REG_DWORD || Type == REG_DWORD_BIG_ENDIAN))
+		{
+			Value = Number; // a value shorter than 4 bytes leaves the higher bytes at 0
+			return true;
+		}
+		if (Status != ERROR_SUCCESS && Status != ERROR_MORE_DATA)
+			DZelThrow(NZel::NException::CException, fg_RegistryError("RegQueryValueExW", Status));
+		// Not a number, or longer than one: the full reader throws what is wrong with it.
+		Value = f_ReadDword(Key, ValueName);
+		return true;
 	}
 }

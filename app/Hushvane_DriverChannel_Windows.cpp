@@ -33,9 +33,12 @@ namespace NHushvane
 			Context.f_WriteLine(NZel::NStr::CStr("Reboot needed\r\n"));
 			return false;
 		}
-		// A new image is loaded only by a fresh start of the service.
-		if (bCopied)
-			gf_StopDriverService();
+		// A new image is loaded only by a fresh start of the service. When the running driver
+		// will not stop, the run goes on with it, and says so.
+		if (bCopied && gf_StopDriverServiceOutcome() == EDriverStop::Failed)
+			Context.f_WriteLine(
+				NZel::NStr::CStr("Driver image updated; the running driver could not be stopped: the new image is loaded after a restart\r\n")
+			);
 		if (!gf_StartDriverService())
 			return false;
 		return gf_OpenDriverChannel(Context);

@@ -25,7 +25,11 @@ namespace NHushvane
 	// it is not set.
 	NZel::NStr::CStr gf_GetEnvironmentPath(const char *pVariable);
 
-	// Where the image is installed: %SystemRoot%/System32/Drivers/<image>.
+	// The Windows folder with "/" separators: %SystemRoot%, or GetSystemWindowsDirectoryW where
+	// that is not set or empty. Throws the file layer's exception when neither can be had.
+	NZel::NStr::CStr gf_GetWindowsFolder();
+
+	// Where the image is installed: <Windows folder>/System32/Drivers/<image>.
 	NZel::NStr::CStr gf_GetDriverTargetPath();
 
 	// Installs or upgrades (Install true) or removes (Install false) the driver image and its
@@ -38,11 +42,23 @@ namespace NHushvane
 	bool gf_DeployDriver(bool Install, NZel::int32 &RebootNeeded);
 
 	// Starts the kernel service and waits (at most 60 s) while it reports start pending. True
-	// when it started or was already running.
+	// when it runs, having started or been running already; false as well when its state could
+	// not be read.
 	bool gf_StartDriverService();
 
-	// Stops the kernel service and waits (at most 60 s) until it reports stopped. True when it
-	// stopped or was not running; false when it is not installed or does not stop.
+	enum class EDriverStop
+	{
+		Stopped,      // stopped now, or was not running
+		NotInstalled, // there is no such service
+		Failed,       // refused, still running after 60 s, or its state could not be read
+	};
+
+	// Stops the kernel service and waits (at most 60 s) until the service control manager
+	// reports it stopped.
+	EDriverStop gf_StopDriverServiceOutcome();
+
+	// gf_StopDriverServiceOutcome() == EDriverStop::Stopped: false when the service is not
+	// installed or does not stop.
 	bool gf_StopDriverService();
 
 	// Stops the service and removes it and the image; writes "Reboot needed\r\n" to Log when

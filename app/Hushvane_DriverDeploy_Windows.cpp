@@ -1,13 +1,15 @@
 #include "app/Hushvane_DriverDeploy.h"
 #include "KvWin/KvWindowsHandles.h"
+#include "app/Hushvane_DriverImage.h"
+#include "app/Hushvane_FsRedirection.h"
 #include "app/Hushvane_RunLog.h"
 #include "KvWin/KvRegistry.h"
 #include "zel/library/core/file/Zel_File.h"
 #include "zel/library/core/general/Zel_Exception.h"
-#include "zel/library/core/general/Zel_ClockTime.h"
-#include "zel/library/core/general/Zel_Format.h"
 #include "zel/library/core/runtime/Zel_Sys_File.h"
-#include "zel/library/core/runtime/Zel_Sys_Time.h"
+
+#include <optional>
+#include <string>
 
 #include <windows.h>
 
@@ -15,7 +17,6 @@ namespace NHushvane
 {
 	using NZel::NStr::CStr;
 	using NZel::int32;
-	using NZel::int64;
 	using NZel::uint32;
 
 	namespace
@@ -40,13 +41,14 @@ namespace NHushvane
 		}
 
 		// True when the service key holds a nonzero "DeleteFlag": the service was deleted while
-		// in use and lingers until Windows restarts.
+		// in use and lingers until Windows restarts. Read in one request: the key goes away with
+		// the service, and a key or value gone between an existence test and a read is simply
+		// absent, not a failure.
 		bool fg_IsMarkedForDeletion()
 		{
 			NKv::CWin32_Registry Registry(0, CStr("SYSTEM\\CurrentControlSet"));
-			CStr Key = CStr("Services\\") + gc_DriverServiceName;
-			CStr Value("DeleteFlag");
-			return Registry.f_ValueExists(Key, Value) && Registry.f_ReadDword(Key, Value) != 0;
+			uint32 Flag = 0;
+			return Registry.f_ReadDwordIfPresent(CStr("Services\\") + gc_DriverServiceName, CStr("DeleteFlag"), Flag) && Flag != 0;
 		}
 
 		CStr fg_Replace(CStr Text, char From, char To)
@@ -65,38 +67,54 @@ namespace NHushvane
 			return Result;
 		}
 
-		// Interrogates until the service leaves the state Pending (when bWhile) or reaches it
-		// (when !bWhile); false when interrogation fails or the time limit passes first.
-		enum class EPoll
-		{
-			Done,
-			InterrogateFailed,
-			TimedOut,
-		};
-
+		// Reads the service's state as the service control manager holds it, every 10 ms for at
+		// most 60 s, while fKeepPolling says so; true with the state that ended the wait. False
+		// when the state cannot be read or the time runs out: a state that was never seen is
+		// never taken for the one waited for. (Asking the service itself with
+		// SERVICE_CONTROL_INTERROGATE cannot serve: that fails alike for a stopped service and
+		// for a request that failed.)
 		template <typename t_CKeepPolling>
-		EPoll fg_Poll(const CKvServiceHandle &hService, t_CKeepPolling &&fKeepPolling)
+		bool fg_Poll(const CKvServiceHandle &hService, t_CKeepPolling &&fKeepPolling, DWORD &State)
 		{
 			ULONGLONG Start = GetTickCount64();
 			for (;;)
 			{
 				SERVICE_STATUS Status = {};
-				if (!ControlService(hService.f_Get(), SERVICE_CONTROL_INTERROGATE, &Status))
-					return EPoll::InterrogateFailed;
-				if (!fKeepPolling(Status.dwCurrentState))
-					return EPoll::Done;
+				if (!QueryServiceStatus(hService.f_Get(), &Status))
+					return false;
+				State = Status.dwCurrentState;
+				if (!fKeepPolling(State))
+					return true;
 				if (GetTickCount64() - Start >= gc_PollLimitMs)
-					return EPoll::TimedOut;
+					return false;
 				Sleep(gc_PollIntervalMs);
 			}
 		}
 
-		// ".old.<seconds>.<fraction>" from the current UTC time, so repeated upgrades never
-		// collide with a file still waiting for deletion.
-		CStr fg_OldSuffix()
+		// The file step: the image beside the program against the installed one. Copies when the
+		// target is missing or differs (install only). Moves a differing target (or, uninstalling,
+		// any target) aside and has Windows delete it at the next restart: an image the kernel has
+		// loaded can be renamed but not replaced or deleted. The new copy is staged before the old
+		// image moves, so a copy that fails leaves the old one in place. True when it copied.
+		bool fg_UpdateImageFile(const CStr &Source, const CStr &Target, bool bInstall)
 		{
-			NZel::NTime::CClockTime Now = NZel::NTime::CClockTime::fs_FromFileTime(NZel::NSys::gf_Time_GetSystemFileTime());
-			return CStr::CFormat(".old.{}.{}") << int64(Now.f_GetSeconds()) << int64(Now.f_GetFraction());
+			CDriverImageSource Image(Source);
+			bool bTargetExists = NZel::NSys::NFile::gf_Exists(Target, gc_FileAcceptFile);
+			bool bSame = bTargetExists && NZel::NFile::gf_GetFileDigest(Target) == Image.f_GetDigest();
+			bool bCopy = bInstall && !bSame;
+			std::optional<CStagedDriverImage> Staged;
+			if (bCopy)
+				Staged.emplace(Image, Target);
+			if (bTargetExists && (!bInstall || !bSame))
+			{
+				CStr Moved = gf_WithTimeSuffix(Target, ".old.{}.{}");
+				NZel::NSys::NFile::gf_Rename(Target, Moved);
+				MoveFileExA(Moved.f_GetStr(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+			}
+			if (!bCopy)
+				return false;
+			Staged->f_MoveOver();
+			return true;
 		}
 
 		// Deletes the service (any state) and creates it anew when Install is set, unless it
@@ -148,9 +166,33 @@ namespace NHushvane
 		return fg_Replace(Value, '\\', '/');
 	}
 
+	CStr gf_GetWindowsFolder()
+	{
+		CStr Root = gf_GetEnvironmentPath("SystemRoot");
+		if (!Root.f_IsEmpty())
+			return Root;
+		// A process started with a trimmed environment may lack SystemRoot; without this the
+		// target would be "/System32/...", the root of whatever drive is current.
+		std::wstring Folder(MAX_PATH, L'\0');
+		UINT Length = GetSystemWindowsDirectoryW(Folder.data(), UINT(Folder.size()));
+		if (Length >= Folder.size())
+		{
+			Folder.resize(Length);
+			Length = GetSystemWindowsDirectoryW(Folder.data(), UINT(Folder.size()));
+		}
+		if (Length == 0 || Length >= Folder.size())
+			DZelThrowSystemError(NZel::NFile::CExceptionFile, "GetSystemWindowsDirectory");
+		int nBytes = WideCharToMultiByte(CP_UTF8, 0, Folder.data(), int(Length), nullptr, 0, nullptr, nullptr);
+		if (nBytes <= 0)
+			DZelThrowSystemError(NZel::NFile::CExceptionFile, "WideCharToMultiByte");
+		std::string Bytes(size_t(nBytes), '\0');
+		WideCharToMultiByte(CP_UTF8, 0, Folder.data(), int(Length), Bytes.data(), nBytes, nullptr, nullptr);
+		return fg_Replace(CStr(Bytes.data(), int32(Bytes.size())), '\\', '/');
+	}
+
 	CStr gf_GetDriverTargetPath()
 	{
-		return gf_GetEnvironmentPath("SystemRoot") + "/System32/Drivers/" + gf_GetDriverImageName();
+		return gf_GetWindowsFolder() + "/System32/Drivers/" + gf_GetDriverImageName();
 	}
 
 	bool gf_DeployDriver(bool Install, int32 &RebootNeeded)
@@ -169,31 +211,12 @@ namespace NHushvane
 		if (!NZel::NSys::NFile::gf_Exists(Source, gc_FileAcceptFile))
 			return false;
 
-		// File step.
+		// File step. A 32-bit build on 64-bit Windows would otherwise put the image in
+		// SysWOW64\Drivers while the service points at System32\Drivers.
 		bool bCopied = false;
 		{
-			NZel::NMd5::CDigest SourceDigest = NZel::NFile::gf_GetFileDigest(Source);
-			bool bNeedsCopy = true;
-			bool bMoveAside = false;
-			if (NZel::NSys::NFile::gf_Exists(Target, gc_FileAcceptFile))
-			{
-				bool bSame = NZel::NFile::gf_GetFileDigest(Target) == SourceDigest;
-				if (bSame)
-					bNeedsCopy = false;
-				bMoveAside = !Install || !bSame;
-			}
-			if (bMoveAside)
-			{
-				CStr Moved = Target + fg_OldSuffix();
-				NZel::NSys::NFile::gf_Rename(Target, Moved);
-				// The moved image may still be loaded; Windows removes it at the next restart.
-				MoveFileExA(Moved.f_GetStr(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-			}
-			if (Install && bNeedsCopy)
-			{
-				NZel::NSys::NFile::gf_Copy(Source, Target);
-				bCopied = true;
-			}
+			CFsRedirectionOff RedirectionOff(gf_GetSystemFsRedirection());
+			bCopied = fg_UpdateImageFile(Source, Target, Install);
 		}
 
 		// Service step.
@@ -211,31 +234,46 @@ namespace NHushvane
 		return bCopied;
 	}
 
+	// The start and stop read the state with SERVICE_QUERY_STATUS (see fg_Poll).
 	bool gf_StartDriverService()
 	{
 		CKvServiceHandle hManager = fg_OpenManager();
 		if (!hManager)
 			return false;
-		CKvServiceHandle hService = fg_OpenDriverService(hManager, SERVICE_START | SERVICE_INTERROGATE);
+		CKvServiceHandle hService = fg_OpenDriverService(hManager, SERVICE_START | SERVICE_QUERY_STATUS);
 		if (!hService)
 			return false;
-		if (StartServiceA(hService.f_Get(), 0, nullptr))
-			return fg_Poll(hService, [](DWORD State) { return State == SERVICE_START_PENDING; }) != EPoll::TimedOut;
-		return GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
+		if (!StartServiceA(hService.f_Get(), 0, nullptr))
+			return GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
+		// A driver that fails to load ends in the stopped state: that start failed.
+		DWORD State = 0;
+		return fg_Poll(hService, [](DWORD Current) { return Current == SERVICE_START_PENDING; }, State) && State == SERVICE_RUNNING;
+	}
+
+	EDriverStop gf_StopDriverServiceOutcome()
+	{
+		CKvServiceHandle hManager = fg_OpenManager();
+		if (!hManager)
+			return EDriverStop::Failed;
+		CKvServiceHandle hService = fg_OpenDriverService(hManager, SERVICE_STOP | SERVICE_QUERY_STATUS);
+		if (!hService)
+			return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? EDriverStop::NotInstalled : EDriverStop::Failed;
+		SERVICE_STATUS Status = {};
+		if (!ControlService(hService.f_Get(), SERVICE_CONTROL_STOP, &Status))
+			return GetLastError() == ERROR_SERVICE_NOT_ACTIVE ? EDriverStop::Stopped : EDriverStop::Failed;
+		// The reply holds the state after the request was handled: a driver is then stopped, or
+		// stop pending while its unload waits for open handles to close. Still running means the
+		// stop was refused (a driver that cannot be unloaded); waiting would only run into the
+		// time limit.
+		DWORD State = Status.dwCurrentState;
+		if (State == SERVICE_STOP_PENDING && !fg_Poll(hService, [](DWORD Current) { return Current == SERVICE_STOP_PENDING; }, State))
+			return EDriverStop::Failed;
+		return State == SERVICE_STOPPED ? EDriverStop::Stopped : EDriverStop::Failed;
 	}
 
 	bool gf_StopDriverService()
 	{
-		CKvServiceHandle hManager = fg_OpenManager();
-		if (!hManager)
-			return false;
-		CKvServiceHandle hService = fg_OpenDriverService(hManager, SERVICE_STOP | SERVICE_INTERROGATE);
-		if (!hService)
-			return false;
-		SERVICE_STATUS Status = {};
-		if (ControlService(hService.f_Get(), SERVICE_CONTROL_STOP, &Status))
-			return fg_Poll(hService, [](DWORD State) { return State != SERVICE_STOPPED; }) != EPoll::TimedOut;
-		return GetLastError() == ERROR_SERVICE_NOT_ACTIVE;
+		return gf_StopDriverServiceOutcome() == EDriverStop::Stopped;
 	}
 
 	bool gf_UninstallDriver(ICRunLog &Log)

@@ -7,8 +7,8 @@
 
 namespace
 {
-	// Moves the oldest report into pOutput as a wire record, writing only its three fields.
-	// Returns false, changing nothing, when no report waits.
+	// Moves the oldest report into pOutput as a wire record, writing only its three fields (the
+	// caller has zeroed the rest). Returns false, changing nothing, when no report waits.
 	bool fg_TakeRecord(PNOTIFY_DEVICE_EXTENSION pExtension, PPROCESS_EVENT_RECORD pOutput)
 	{
 		KLOCK_QUEUE_HANDLE LockHandle;
@@ -40,6 +40,17 @@ namespace
 		);
 		return STATUS_SUCCESS;
 	}
+
+	// Takes the unload routine away (nonzero input) or gives it back (zero).
+	NTSTATUS fg_TestHoldUnload(PDEVICE_OBJECT pDevice, const void *pInput, ULONG InputLength)
+	{
+		if (InputLength < sizeof(ULONG) || !pInput)
+			return STATUS_UNSUCCESSFUL;
+		ULONG Hold;
+		RtlCopyMemory(&Hold, pInput, sizeof(Hold));
+		pDevice->DriverObject->DriverUnload = Hold ? nullptr : DriverUnload;
+		return STATUS_SUCCESS;
+	}
 #endif
 }
 
@@ -62,7 +73,8 @@ extern "C" NTSTATUS NTAPI DispatchCreateClose(PDEVICE_OBJECT pDevice, PIRP pIrp)
 /*
  * DispatchDeviceControl
  *   IOCTL_GET_PROCESS_EVENT: moves exactly one record, the oldest, into the system buffer, however
- *   large the output buffer is, and reports the whole output buffer length as transferred. No
+ *   large the output buffer is, and reports the whole output buffer length as transferred; every
+ *   byte of it that is not one of the record's fields is zero. No
  *   record waiting, an output buffer shorter than one record, or any other control code: the
  *   request fails with STATUS_UNSUCCESSFUL, transfers nothing and leaves the ring unchanged.
  *   IRQL: PASSIVE_LEVEL.
@@ -80,15 +92,25 @@ extern "C" NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT pDevice, PIRP pIr
 	if (ControlCode == IOCTL_GET_PROCESS_EVENT)
 	{
 		PPROCESS_EVENT_RECORD pOutput = static_cast<PPROCESS_EVENT_RECORD>(pIrp->AssociatedIrp.SystemBuffer);
-		if (OutputLength >= sizeof(PROCESS_EVENT_RECORD) && pOutput && fg_TakeRecord(pExtension, pOutput))
+		if (OutputLength >= sizeof(PROCESS_EVENT_RECORD) && pOutput)
 		{
-			Status = STATUS_SUCCESS;
-			Information = OutputLength;
+			// The reply reports the whole buffer as transferred, and the I/O manager hands the
+			// system buffer back as it is: whatever pool contents it held would reach user mode
+			// through the record's padding and everything beyond it. Zeroed outside the lock;
+			// the buffer belongs to this request alone.
+			RtlZeroMemory(pOutput, OutputLength);
+			if (fg_TakeRecord(pExtension, pOutput))
+			{
+				Status = STATUS_SUCCESS;
+				Information = OutputLength;
+			}
 		}
 	}
 #ifdef HUSHVANE_TEST_BUILD
 	else if (ControlCode == IOCTL_HUSHVANE_TEST_NOTIFY)
 		Status = fg_TestNotify(pIrp->AssociatedIrp.SystemBuffer, pStack->Parameters.DeviceIoControl.InputBufferLength);
+	else if (ControlCode == IOCTL_HUSHVANE_TEST_HOLD_UNLOAD)
+		Status = fg_TestHoldUnload(pDevice, pIrp->AssociatedIrp.SystemBuffer, pStack->Parameters.DeviceIoControl.InputBufferLength);
 	else if (ControlCode == IOCTL_HUSHVANE_TEST_QUERY_SECURITY && pIrp->AssociatedIrp.SystemBuffer)
 	{
 		ULONG Length = 0;

@@ -184,6 +184,37 @@ TEST_F(CDriverTest, OutputBufferSizes)
 	fp_ExpectEmpty();
 }
 
+TEST_F(CDriverTest, ReplyHoldsNothingButTheRecord)
+{
+	constexpr DWORD c_Size = 4096;
+	for (int Round = 0; Round < 3; ++Round)
+	{
+		// The feed's input fills a whole system buffer of the same size with 0xCC: those bytes are
+		// what a later request's buffer may be made of, as stale pool is on Windows.
+		std::vector<std::uint8_t> Input(c_Size, 0xCC);
+		HUSHVANE_TEST_NOTIFY_INPUT Notify{};
+		Notify.ParentId = 9;
+		Notify.ProcessId = 900 + Round;
+		Notify.Create = 1;
+		std::memcpy(Input.data(), &Notify, sizeof(Notify));
+		DWORD Returned = 0;
+		ASSERT_TRUE(DeviceIoControl(fp_Device.f_Get(), IOCTL_HUSHVANE_TEST_NOTIFY, Input.data(), c_Size, nullptr, 0, &Returned, nullptr))
+			<< GetLastError();
+
+		std::vector<std::uint8_t> Buffer(c_Size, 0xCC);
+		ASSERT_TRUE(gf_ReadProcessEvent(fp_Device.f_Get(), Buffer.data(), c_Size, &Returned)) << GetLastError();
+		EXPECT_EQ(Returned, c_Size);
+		CRecord Record = fg_Decode(Buffer.data());
+		EXPECT_EQ(Record.m_ParentId, 9u);
+		EXPECT_EQ(Record.m_ProcessId, 900u + Round);
+		EXPECT_NE(Record.m_Create, 0);
+		// Create is the last field: its padding and everything after it are zero.
+		for (size_t i = gc_CreateOffset + 1; i < c_Size; ++i)
+			ASSERT_EQ(Buffer[i], 0) << "byte " << i << " of the reply, round " << Round;
+		fp_ExpectEmpty();
+	}
+}
+
 TEST_F(CDriverTest, OtherControlCodesFailAndLeaveTheRing)
 {
 	fp_Feed(2, 200, true);

@@ -50,9 +50,13 @@ while [ $# -ge 2 ]; do
 		printf '%s' "$text" | grep -aqF "$want" || fail "version resource lacks \"$want\""
 	done
 	case "$label" in
-		test) printf '%s' "$text" | grep -aqF "FileVersion1.00 test build" || fail "test image lacks its own version text" ;;
+		test)
+			printf '%s' "$text" | grep -aqF "FileVersion1.00 test build" || fail "test image lacks its own version text"
+			printf '%s' "$text" | grep -aqF "FileDescriptionHushvane Driver (test build)" \
+				|| fail "test image lacks its own file description"
+			;;
 		*)
-			printf '%s' "$text" | grep -aqF "test build" && fail "shipped image carries the test version text"
+			printf '%s' "$text" | grep -aqF "test build" && fail "shipped image carries the test version text or description"
 			# The test image's hooks are the only users of these kernel routines.
 			for hook in ZwOpenKey ZwQueryValueKey ZwQuerySecurityObject; do
 				printf '%s\n' "$headers" | grep -Eq "[[:space:]]$hook\$" && fail "shipped image imports $hook (test hooks built in)"

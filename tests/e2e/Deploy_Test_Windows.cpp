@@ -1,11 +1,16 @@
 #include "app/Hushvane_DriverChannel.h"
 #include "app/Hushvane_DriverDeploy.h"
+#include "app/Hushvane_FsRedirection.h"
 #include "KvWin/KvWindowsHandles.h"
 #include "tests/e2e/WorkerSupport_Windows.h"
+#include "zel/library/core/general/Zel_Exception.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <regex>
+#include <thread>
 
 using namespace NHushvaneTest;
 
@@ -100,6 +105,7 @@ TEST_F(DeployTest, FirstInstallCopiesAndCreatesASecondRunNeitherCopiesNorRecreat
 	EXPECT_EQ(fg_DisplayName(), "Hushvane Driver");
 	EXPECT_EQ(fg_ImagePath(), std::string("\\SystemRoot\\System32\\Drivers\\") + NHushvane::gf_GetDriverImageName());
 	EXPECT_TRUE(gf_MovedAsideImages().empty());
+	EXPECT_TRUE(gf_TemporaryImages().empty()) << "the copy was moved into place";
 
 	ASSERT_TRUE(fg_SetDisplayName("Marker"));
 	FILETIME Written = fg_WriteTime(gf_InstalledImagePath());
@@ -187,6 +193,7 @@ TEST_F(DeployTest, DifferentImageIsMovedAsideReplacedAndTheServiceRestarted)
 	ASSERT_EQ(Moved[0].compare(0, Image.size(), Image), 0) << Moved[0];
 	EXPECT_TRUE(std::regex_match(Moved[0].substr(Image.size()), std::regex("\\.old\\.[0-9]+\\.[0-9]+"))) << Moved[0];
 	EXPECT_EQ(fg_Content(gf_InstalledImagePath() + Moved[0].substr(Image.size())), OldImage);
+	EXPECT_TRUE(gf_TemporaryImages().empty());
 	// The driver was loaded afresh: the record fed to the old one is gone with its ring.
 	NHushvane::CProcessEvent Event;
 	EXPECT_FALSE(NHushvane::gf_ReadDriverRecord(Context, Event));
@@ -279,8 +286,165 @@ TEST(DeployNames, EnvironmentPathsAndTheImageOfThisWindows)
 	SYSTEM_INFO Info = {};
 	GetNativeSystemInfo(&Info);
 	EXPECT_EQ(NHushvane::gf_IsNativeX64(), Info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64);
+	// Only a 32-bit program on 64-bit Windows has its System32 redirected.
+	BOOL bWow64 = FALSE;
+	ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &bWow64));
+	EXPECT_EQ(NHushvane::gf_GetSystemFsRedirection().f_IsRedirected(), bWow64 != FALSE);
+	{
+		NHushvane::CFsRedirectionOff Off(NHushvane::gf_GetSystemFsRedirection());
+		EXPECT_EQ(Off.f_IsOff(), bWow64 != FALSE);
+	}
 	EXPECT_STREQ(NHushvane::gf_GetDriverImageName(), NHushvane::gf_IsNativeX64() ? "Hushvane.x64.sys" : "Hushvane.x86.sys");
 	std::string Target = NHushvane::gf_GetDriverTargetPath().f_GetStr();
 	EXPECT_EQ(Target.find('\\'), std::string::npos) << Target;
 	EXPECT_NE(Target.find("/System32/Drivers/Hushvane."), std::string::npos) << Target;
+}
+
+TEST_F(DeployTest, AnImageSomeoneIsWritingIsNeverInstalled)
+{
+	// The image is opened once, denying writers; one that is being written cannot be the image
+	// that was checked.
+	CKvFileHandle hWriter(CreateFileA(fg_SourceImage().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+	ASSERT_TRUE(hWriter.f_IsValid()) << GetLastError();
+	NZel::int32 RebootNeeded = 0;
+	EXPECT_THROW(NHushvane::gf_DeployDriver(true, RebootNeeded), NZel::NFile::CExceptionFile);
+	EXPECT_FALSE(gf_FileExists(gf_InstalledImagePath()));
+	EXPECT_TRUE(gf_TemporaryImages().empty());
+	EXPECT_FALSE(gf_DriverServiceExists()) << "the run ends at the file step";
+
+	hWriter.f_Reset();
+	EXPECT_TRUE(NHushvane::gf_DeployDriver(true, RebootNeeded));
+	EXPECT_EQ(fg_Content(gf_InstalledImagePath()), m_SourceImage);
+}
+
+TEST_F(DeployTest, NewImageWhileTheRunningDriverCannotBeStoppedIsReported)
+{
+	// The driver stays loaded until Windows (or Wine's server) restarts: the case runs only in a
+	// Wine prefix of its own, whose server is ended afterwards (test e2e.driver_that_cannot_stop).
+	if (!std::getenv("HV_OWN_WINE_PREFIX"))
+		GTEST_SKIP() << "runs in a Wine prefix of its own";
+
+	CCollectingContext First;
+	ASSERT_TRUE(NHushvane::gf_InitializeDriver(First));
+	First.f_CloseChannel();
+	{
+		CKvFileHandle hDevice = gf_OpenHushvaneDevice();
+		ASSERT_TRUE(hDevice.f_IsValid());
+		ASSERT_TRUE(gf_HoldDriverUnload(hDevice.f_Get(), true));
+		ASSERT_TRUE(gf_FeedProcessEvent(hDevice.f_Get(), 4, 777, true));
+	}
+	// A different image is installed; the loaded one is moved out of its way first.
+	const std::string Loaded = gf_InstalledImagePath() + ".loaded";
+	ASSERT_TRUE(MoveFileA(gf_InstalledImagePath().c_str(), Loaded.c_str())) << GetLastError();
+	ASSERT_TRUE(gf_WriteFile(gf_InstalledImagePath(), "an older image"));
+
+	CCollectingContext Context;
+	ULONGLONG Start = GetTickCount64();
+	EXPECT_TRUE(NHushvane::gf_InitializeDriver(Context)) << "the run goes on with the driver that runs";
+	EXPECT_LT(GetTickCount64() - Start, 30000u) << "a refused stop is not waited out";
+	EXPECT_EQ(Context.m_Lines,
+		std::vector<std::string>{"Driver image updated; the running driver could not be stopped: the new image is loaded after a restart\r\n"});
+	EXPECT_EQ(fg_Content(gf_InstalledImagePath()), m_SourceImage);
+	// Still the old driver: the record fed to it is there.
+	NHushvane::CProcessEvent Event;
+	ASSERT_TRUE(NHushvane::gf_ReadDriverRecord(Context, Event));
+	EXPECT_EQ(Event.m_ProcessId, 777u);
+	Context.f_CloseChannel();
+	EXPECT_EQ(NHushvane::gf_StopDriverServiceOutcome(), NHushvane::EDriverStop::Failed);
+	EXPECT_FALSE(NHushvane::gf_StopDriverService());
+	EXPECT_EQ(gf_DriverServiceState(), DWORD(SERVICE_RUNNING));
+	DeleteFileA(Loaded.c_str());
+}
+
+TEST_F(DeployTest, DeleteFlagThatComesAndGoesIsReadAsAbsentOrPresentNeverAsAFailure)
+{
+	NZel::int32 RebootNeeded = 0;
+	ASSERT_TRUE(NHushvane::gf_DeployDriver(true, RebootNeeded));
+	// The value flickers between absent and 0 (no mark), so every deployment leaves the service.
+	std::atomic<bool> bStop{false};
+	std::thread Toggler(
+		[&]
+		{
+			while (!bStop)
+			{
+				gf_SetDeleteFlag(0);
+				gf_DeleteDriverServiceValue("DeleteFlag");
+			}
+		}
+	);
+	std::string Failure;
+	int nRuns = 0;
+	ULONGLONG End = GetTickCount64() + 3000;
+	while (GetTickCount64() < End && Failure.empty())
+	{
+		try
+		{
+			EXPECT_FALSE(NHushvane::gf_DeployDriver(true, RebootNeeded));
+			++nRuns;
+		}
+		catch (const NZel::NException::CException &Exception)
+		{
+			Failure = Exception.f_GetMessage();
+		}
+	}
+	bStop = true;
+	Toggler.join();
+	EXPECT_EQ(Failure, "") << "after " << nRuns << " deployments";
+	EXPECT_EQ(RebootNeeded, 0);
+	EXPECT_TRUE(gf_DriverServiceExists());
+}
+
+namespace
+{
+	// Sets or removes (null) an environment variable for the length of a scope.
+	class CScopedVariable
+	{
+	public:
+		CScopedVariable(const char *pName, const char *pValue) : fp_Name(pName)
+		{
+			char Buffer[1024];
+			DWORD Length = GetEnvironmentVariableA(pName, Buffer, DWORD(sizeof(Buffer)));
+			fp_bHad = Length > 0 && Length < sizeof(Buffer);
+			if (fp_bHad)
+				fp_Old.assign(Buffer, Length);
+			SetEnvironmentVariableA(pName, pValue);
+		}
+		~CScopedVariable() { SetEnvironmentVariableA(fp_Name.c_str(), fp_bHad ? fp_Old.c_str() : nullptr); }
+
+	private:
+		std::string fp_Name;
+		std::string fp_Old;
+		bool fp_bHad = false;
+	};
+
+	std::string fg_SlashedWindowsFolder()
+	{
+		char Folder[MAX_PATH];
+		UINT Length = GetSystemWindowsDirectoryA(Folder, MAX_PATH);
+		std::string Result(Folder, Length < MAX_PATH ? Length : 0);
+		for (char &Char : Result)
+		{
+			if (Char == '\\')
+				Char = '/';
+		}
+		return Result;
+	}
+}
+
+TEST_F(DeployTest, WithoutSystemRootTheImageStillGoesToTheWindowsFolder)
+{
+	const std::string Expected = fg_SlashedWindowsFolder() + "/System32/Drivers/" + NHushvane::gf_GetDriverImageName();
+	ASSERT_GT(Expected.size(), std::string("/System32/Drivers/").size() + 16);
+	const char *Values[] = {nullptr, ""};
+	for (const char *pValue : Values)
+	{
+		CScopedVariable SystemRoot("SystemRoot", pValue);
+		EXPECT_EQ(NHushvane::gf_GetDriverTargetPath().f_GetStr(), Expected) << (pValue ? "empty" : "missing");
+	}
+	{
+		CScopedVariable SystemRoot("SystemRoot", nullptr);
+		NZel::int32 RebootNeeded = 0;
+		EXPECT_TRUE(NHushvane::gf_DeployDriver(true, RebootNeeded));
+	}
+	EXPECT_EQ(fg_Content(gf_InstalledImagePath()), m_SourceImage);
 }

@@ -93,14 +93,14 @@ TEST_F(WorkerRunBodyTest, WithoutADriverTheRunEndsByItself)
 TEST_F(WorkerRunBodyTest, ADriverImageThatCannotBeCopiedIsReportedAndEndsTheRun)
 {
 	gf_RemoveDriverCompletely();
-	// A folder in the image's place makes the copy fail.
+	// A folder in the image's place: the copy cannot be moved over it.
 	ASSERT_TRUE(CreateDirectoryA(gf_InstalledImagePath().c_str(), nullptr));
 	CCollectingContext Context;
 	CTestControl Control;
 	NHushvane::gf_RunWorker(Context, Control);
 	ASSERT_EQ(Context.m_Lines.size(), 3u);
 	EXPECT_EQ(Context.m_Lines[0], "Launching\r\n");
-	EXPECT_EQ(Context.m_Lines[1].rfind("Windows returned an error from CopyFile: ", 0), 0u) << Context.m_Lines[1];
+	EXPECT_EQ(Context.m_Lines[1].rfind("Windows returned an error from MoveFileEx: ", 0), 0u) << Context.m_Lines[1];
 	EXPECT_EQ(Context.m_Lines[1].find("\r\n"), Context.m_Lines[1].size() - 2) << "one line, one line end";
 	EXPECT_EQ(Context.m_Lines[2], "Failed to initialize driver\r\n");
 	RemoveDirectoryA(gf_InstalledImagePath().c_str());

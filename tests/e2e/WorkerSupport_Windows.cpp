@@ -87,11 +87,12 @@ namespace NHushvaneTest
 		}
 	}
 
+	// Not from %SystemRoot%: tests change it.
 	static std::string fg_DriversFolder()
 	{
 		char Root[MAX_PATH];
-		DWORD Length = GetEnvironmentVariableA("SystemRoot", Root, DWORD(sizeof(Root)));
-		return std::string(Root, Length) + "\\System32\\Drivers";
+		UINT Length = GetSystemWindowsDirectoryA(Root, UINT(sizeof(Root)));
+		return std::string(Root, Length < sizeof(Root) ? Length : 0) + "\\System32\\Drivers";
 	}
 
 	std::string gf_InstalledImagePath()
@@ -102,6 +103,11 @@ namespace NHushvaneTest
 	std::vector<std::string> gf_MovedAsideImages()
 	{
 		return gf_ListFolder(fg_DriversFolder(), std::string(NHushvane::gf_GetDriverImageName()) + ".old.*");
+	}
+
+	std::vector<std::string> gf_TemporaryImages()
+	{
+		return gf_ListFolder(fg_DriversFolder(), std::string(NHushvane::gf_GetDriverImageName()) + ".new.*");
 	}
 
 	bool gf_DriverServiceExists()
@@ -145,6 +151,8 @@ namespace NHushvaneTest
 		RegDeleteTreeA(HKEY_LOCAL_MACHINE, gc_ServiceKey);
 		gf_RemoveTree(gf_InstalledImagePath());
 		for (const std::string &Name : gf_MovedAsideImages())
+			gf_RemoveTree(fg_DriversFolder() + "\\" + Name);
+		for (const std::string &Name : gf_TemporaryImages())
 			gf_RemoveTree(fg_DriversFolder() + "\\" + Name);
 	}
 

@@ -26,9 +26,11 @@ namespace NHushvaneTest
 	std::vector<std::string> gf_ListFolder(const std::string &Folder, const std::string &Pattern);
 	void gf_RemoveTree(const std::string &Path);
 
-	// The driver image as the program installs it, and its moved-aside copies.
+	// The driver image as the program installs it, its moved-aside copies and temporary copies
+	// on their way in (names, not paths).
 	std::string gf_InstalledImagePath();
 	std::vector<std::string> gf_MovedAsideImages();
+	std::vector<std::string> gf_TemporaryImages();
 
 	// Stops and deletes the "HushvaneDriver" service (waiting until it is gone) and removes
 	// the installed image and every moved-aside copy: a clean machine.

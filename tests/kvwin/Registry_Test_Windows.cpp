@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 using NKv::CWin32_Registry;
@@ -182,4 +184,108 @@ TEST_F(RegistryTest, RootSelectorAndEmptyBasePath)
 	// The current user's value is not visible below the machine root.
 	CWin32_Registry Machine(0, CStr("Software\\HushvaneRegistryTest"));
 	EXPECT_FALSE(Machine.f_ValueExists(CStr("Values"), CStr("Text")));
+}
+
+TEST_F(RegistryTest, ReadDwordIfPresentTellsAbsentFromPresentInOneRead)
+{
+	const DWORD Number = 7;
+	const DWORD Zero = 0;
+	const WORD Short = 0x0102;
+	f_Set(L"Dword", REG_DWORD, &Number, sizeof(Number));
+	f_Set(L"Zero", REG_DWORD, &Zero, sizeof(Zero));
+	f_Set(L"BigEndian", REG_DWORD_BIG_ENDIAN, &Number, sizeof(Number));
+	f_Set(L"Short", REG_DWORD, &Short, sizeof(Short));
+	struct CCase
+	{
+		const char *m_pKey;
+		const char *m_pValue;
+		bool m_bPresent;
+		NZel::uint32 m_Value;
+	};
+	const CCase Cases[] = {
+		{"Values", "Dword", true, 7},
+		{"Values", "Zero", true, 0},
+		{"Values", "BigEndian", true, 7},
+		{"Values", "Short", true, 0x0102}, // the higher bytes stay 0
+		{"Values", "Missing", false, 0},
+		{"NoSuchKey", "Dword", false, 0},
+		{"NoSuchKey\\Deeper", "Dword", false, 0},
+	};
+	for (const CCase &Case : Cases)
+	{
+		NZel::uint32 Value = 0xDEADBEEF;
+		EXPECT_EQ(m_Registry.f_ReadDwordIfPresent(CStr(Case.m_pKey), CStr(Case.m_pValue), Value), Case.m_bPresent)
+			<< Case.m_pKey << " " << Case.m_pValue;
+		EXPECT_EQ(Value, Case.m_bPresent ? Case.m_Value : 0xDEADBEEF) << Case.m_pKey << " " << Case.m_pValue;
+	}
+
+	// Present but not a number is a failure of its own, not absence.
+	f_SetText(L"Text", REG_SZ, L"1");
+	const ULONGLONG Wide = 1;
+	f_Set(L"Qword", REG_QWORD, &Wide, sizeof(Wide));
+	std::string Messages[2];
+	const char *Names[2] = {"Text", "Qword"};
+	for (int i = 0; i < 2; ++i)
+	{
+		Messages[i] = "(nothing thrown)";
+		try
+		{
+			NZel::uint32 Value = 0;
+			m_Registry.f_ReadDwordIfPresent(CStr("Values"), CStr(Names[i]), Value);
+		}
+		catch (const NZel::NException::CException &Exception)
+		{
+			Messages[i] = Exception.f_GetMessage();
+		}
+	}
+	EXPECT_EQ(Messages[0], "Wrong valuetype");
+	EXPECT_EQ(Messages[1], "Unknown valuetype");
+}
+
+TEST_F(RegistryTest, ReadDwordIfPresentNeverFailsOnAValueOrKeyThatComesAndGoes)
+{
+	// Another thread keeps creating and deleting the key with its value, as the service control
+	// manager does when it deletes a service while it is being looked at.
+	std::atomic<bool> bStop{false};
+	std::thread Toggler(
+		[&]
+		{
+			const std::wstring Key = std::wstring(gc_TestRoot) + L"\\Flickering";
+			const DWORD One = 1;
+			while (!bStop)
+			{
+				RegSetKeyValueW(HKEY_CURRENT_USER, Key.c_str(), L"Flag", REG_DWORD, &One, sizeof(One));
+				RegDeleteKeyValueW(HKEY_CURRENT_USER, Key.c_str(), L"Flag");
+				RegSetKeyValueW(HKEY_CURRENT_USER, Key.c_str(), L"Flag", REG_DWORD, &One, sizeof(One));
+				RegDeleteTreeW(HKEY_CURRENT_USER, Key.c_str());
+			}
+		}
+	);
+	int nPresent = 0;
+	int nAbsent = 0;
+	std::string Failure;
+	ULONGLONG End = GetTickCount64() + 1500;
+	while (GetTickCount64() < End && Failure.empty())
+	{
+		try
+		{
+			NZel::uint32 Value = 0;
+			if (m_Registry.f_ReadDwordIfPresent(CStr("Flickering"), CStr("Flag"), Value))
+			{
+				++nPresent;
+				if (Value != 1)
+					Failure = "read a value that was never written";
+			}
+			else
+				++nAbsent;
+		}
+		catch (const NZel::NException::CException &Exception)
+		{
+			Failure = Exception.f_GetMessage();
+		}
+	}
+	bStop = true;
+	Toggler.join();
+	EXPECT_EQ(Failure, "");
+	EXPECT_GT(nPresent + nAbsent, 0);
 }

@@ -27,4 +27,11 @@ namespace NHushvaneTest
 			*pReturned = Returned;
 		return bOk != FALSE;
 	}
+
+	bool gf_HoldDriverUnload(HANDLE Device, bool bHold)
+	{
+		ULONG Hold = bHold ? 1 : 0;
+		DWORD Returned = 0;
+		return DeviceIoControl(Device, IOCTL_HUSHVANE_TEST_HOLD_UNLOAD, &Hold, sizeof(Hold), nullptr, 0, &Returned, nullptr) != FALSE;
+	}
 }

@@ -16,6 +16,10 @@ namespace NHushvaneTest
 	// Passes (ParentId, ProcessId, Create) to the test image's process-notify routine.
 	bool gf_FeedProcessEvent(HANDLE Device, std::uint64_t ParentId, std::uint64_t ProcessId, bool bCreate);
 
+	// With the test image: bHold takes the driver's unload routine away, so that stopping its
+	// service fails until it is given back (bHold false).
+	bool gf_HoldDriverUnload(HANDLE Device, bool bHold);
+
 	// One IOCTL_GET_PROCESS_EVENT request into pBuffer of Size bytes; pReturned receives the
 	// transfer length the driver reported.
 	bool gf_ReadProcessEvent(HANDLE Device, void *pBuffer, DWORD Size, DWORD *pReturned = nullptr);

@@ -134,9 +134,17 @@ namespace NZel::NFile
 
 	NMd5::CDigest gf_GetFileDigest(const NStr::CStr &Path)
 	{
-		constexpr uint32 c_BlockSize = 32768;
 		CFile File(Path, NSys::NFile::EOpenFlag_Read | NSys::NFile::EOpenFlag_ShareRead | NSys::NFile::EOpenFlag_ShareWrite);
+		NMd5::CDigest Digest = gf_GetFileDigest(File);
+		File.f_Close();
+		return Digest;
+	}
+
+	NMd5::CDigest gf_GetFileDigest(CFile &File)
+	{
+		constexpr uint32 c_BlockSize = 32768;
 		uint64 Remaining = File.f_GetSize();
+		File.f_SetPositionFromEnd(-int64(Remaining));
 		NMd5::CMd5 Md5;
 		uint8 Block[c_BlockSize];
 		while (Remaining > 0)
@@ -146,7 +154,6 @@ namespace NZel::NFile
 			Md5.f_Update(Block, nBlock);
 			Remaining -= nBlock;
 		}
-		File.f_Close();
 		return Md5.f_Finish();
 	}
 }

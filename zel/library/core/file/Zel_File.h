@@ -54,4 +54,6 @@ namespace NZel::NFile
 
 	// MD5 of the file's whole content, read in 32768-byte blocks.
 	NMd5::CDigest gf_GetFileDigest(const NStr::CStr &Path);
+	// The same of an open file, read from its start; the position is left at its end.
+	NMd5::CDigest gf_GetFileDigest(CFile &File);
 }

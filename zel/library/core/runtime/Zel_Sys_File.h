@@ -67,6 +67,11 @@ namespace NZel::NSys::NFile
 	void gf_Copy(const NStr::CStr &Source, const NStr::CStr &Target);
 	// Renames or moves the file; fails when the new path exists.
 	void gf_Rename(const NStr::CStr &OldPath, const NStr::CStr &NewPath);
+	// Moves the file to NewPath in one step, replacing a file of that name, and returns only once
+	// the move is on disk ("MoveFileEx" in the message).
+	void gf_Replace(const NStr::CStr &OldPath, const NStr::CStr &NewPath);
+	// Deletes the file; false when it could not be deleted. Never throws.
+	bool gf_Delete(const NStr::CStr &Path) noexcept;
 	// Creates every missing folder of the path, never a drive root or a network share. A path
 	// without any separator creates nothing. Folders made before a failure stay.
 	void gf_CreateDirectory(const NStr::CStr &Path);

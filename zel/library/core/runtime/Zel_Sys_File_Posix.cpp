@@ -197,6 +197,24 @@ namespace NZel::NSys::NFile
 			DZelThrowSystemError(NZel::NFile::CExceptionFile, "MoveFile");
 	}
 
+	void gf_Replace(const NStr::CStr &OldPath, const NStr::CStr &NewPath)
+	{
+		if (rename(gf_ToNative(OldPath).c_str(), gf_ToNative(NewPath).c_str()) != 0)
+			DZelThrowSystemError(NZel::NFile::CExceptionFile, "MoveFileEx");
+	}
+
+	bool gf_Delete(const NStr::CStr &Path) noexcept
+	{
+		try
+		{
+			return unlink(gf_ToNative(Path).c_str()) == 0;
+		}
+		catch (...)
+		{
+			return false;
+		}
+	}
+
 	void gf_CreateDirectory(const NStr::CStr &Path)
 	{
 		// The prefix walk is written for '\' separators; here they map back to '/'.

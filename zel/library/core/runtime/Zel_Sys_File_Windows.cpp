@@ -191,6 +191,24 @@ namespace NZel::NSys::NFile
 			DZelThrowSystemError(NZel::NFile::CExceptionFile, "MoveFile");
 	}
 
+	void gf_Replace(const NStr::CStr &OldPath, const NStr::CStr &NewPath)
+	{
+		if (!MoveFileExW(gf_ToWide(OldPath).c_str(), gf_ToWide(NewPath).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+			DZelThrowSystemError(NZel::NFile::CExceptionFile, "MoveFileEx");
+	}
+
+	bool gf_Delete(const NStr::CStr &Path) noexcept
+	{
+		try
+		{
+			return DeleteFileW(gf_ToWide(Path).c_str()) != FALSE;
+		}
+		catch (...)
+		{
+			return false; // no memory for the wide path
+		}
+	}
+
 	void gf_CreateDirectory(const NStr::CStr &Path)
 	{
 		std::wstring Wide = gf_ToWide(Path);
