@@ -61,6 +61,7 @@ namespace NHushvaneTest
 
 		bool f_IsRunning() const { return fp_Info.hProcess != nullptr; }
 		DWORD f_GetId() const { return fp_Info.dwProcessId; }
+		HANDLE f_GetThread() const { return fp_Info.hThread; }
 		DWORD f_GetPriorityClass() const { return GetPriorityClass(fp_Info.hProcess); }
 		void f_Resume() { ResumeThread(fp_Info.hThread); }
 		void f_End();
