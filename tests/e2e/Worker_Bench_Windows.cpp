@@ -43,7 +43,7 @@ int main()
 		CCollectingContext Context;
 		NHushvane::gf_ReadConfig(Context);
 		LARGE_INTEGER Start = gf_BenchNow();
-		NHushvane::gf_SweepProcesses();
+		NHushvane::gf_SweepProcesses(Context);
 		LARGE_INTEGER End = gf_BenchNow();
 		int Applied = 0;
 		for (const auto &pChild : Children)
