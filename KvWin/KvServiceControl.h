@@ -22,8 +22,26 @@ enum EKvServiceState : NZel::uint32
 {
 	EKvServiceState_Stopped = 1,
 	EKvServiceState_StartPending = 2,
+	EKvServiceState_StopPending = 3,
 	EKvServiceState_Running = 4,
+	EKvServiceState_PausePending = 6,
 	EKvServiceState_Paused = 7,
+};
+
+// While a stop or pause waits for the service's work to end (a worker may sit in a driver poll
+// for up to a minute), the manager is told a new checkpoint every gc_KvServiceCheckpointMs and
+// to expect the next one within gc_KvServiceWaitHintMs; without that it would take the service
+// for hung and time the request out.
+constexpr NZel::uint32 gc_KvServiceCheckpointMs = 1000;
+constexpr NZel::uint32 gc_KvServiceWaitHintMs = 3000;
+
+// What a control leaves to be done away from the handler, which must return at once.
+enum class EKvServiceWork : NZel::uint32
+{
+	None,
+	Pause,
+	Stop,
+	ResumeAndStop, // stop a paused service: its worker is started again first, then stopped
 };
 
 enum EKvServiceControl : NZel::uint32
@@ -60,6 +78,19 @@ CKvServiceStatus gf_KvServiceInitialStatus();
 // reports running, or stopped with exit code 1 when the start failed.
 void gf_KvServiceRunStart(CKvService &Service, CKvServiceStatus &Status, ICKvServiceReporter &Reporter);
 
-// The control handler for one control code: runs the service object's operation that fits the
-// current state and reports the resulting status.
-void gf_KvServiceHandleControl(CKvService &Service, CKvServiceStatus &Status, ICKvServiceReporter &Reporter, NZel::uint32 Control);
+// The control handler for one control code. Stop and pause report their pending state (first
+// checkpoint, wait hint) and return the work still to do; continue, interrogate and unknown codes
+// are handled completely and return EKvServiceWork::None. A stop that arrives while a pause is
+// pending turns the pending state into a stop; the pause's work goes on to the stop when it ends.
+EKvServiceWork gf_KvServiceHandleControl(CKvService &Service, CKvServiceStatus &Status, ICKvServiceReporter &Reporter, NZel::uint32 Control);
+
+// Runs the service object's operations for the work. Touches no status: called without the
+// host's lock, so that progress and interrogations are reported meanwhile.
+void gf_KvServiceDoWork(CKvService &Service, EKvServiceWork Work);
+
+// The next checkpoint of a pending stop or pause; nothing in any other state.
+void gf_KvServiceReportProgress(CKvServiceStatus &Status, ICKvServiceReporter &Reporter);
+
+// Reports the state the finished work leads to (paused, or stopped with "Leaving MyService"),
+// or returns the work that must follow (the stop that arrived during a pause).
+EKvServiceWork gf_KvServiceFinishWork(CKvServiceStatus &Status, ICKvServiceReporter &Reporter, EKvServiceWork Work);

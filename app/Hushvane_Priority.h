@@ -4,10 +4,12 @@
 namespace NHushvane
 {
 	// Gives process ProcessId the priority class the current worker context's table lists for
-	// its executable (module base name, with extension, any letter case). A process that is
-	// not readable yet (ERROR_INVALID_HANDLE, as right after its creation) is retried about
-	// every millisecond for up to 5 seconds. Only a refused SetPriorityClass is logged:
-	// "Failed to set priority class on <name> with process id <id>". Processes that cannot
-	// be opened, have ended or are not listed are skipped silently. Windows-only.
+	// its executable: the last element of its image path (file name with extension, any letter
+	// case), which is readable from the moment the process exists, also while it is held
+	// suspended. Only when the image path cannot be read is the module base name used, retried
+	// about every millisecond for up to 5 seconds while the process is not readable yet. Only
+	// a refused SetPriorityClass on a living process is logged: "Failed to set priority class
+	// on <name> with process id <id>", with the same name. Processes that cannot be opened,
+	// have ended or are not listed are skipped silently. Windows-only.
 	void gf_ApplyPriority(NZel::uint32 ProcessId);
 }

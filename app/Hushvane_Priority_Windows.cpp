@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <memory>
+
 namespace NHushvane
 {
 	using NZel::NStr::CStr;
@@ -16,6 +18,8 @@ namespace NHushvane
 	{
 		constexpr DWORD gc_ProcessAccess = 0x1F0FFF;
 		constexpr DWORD gc_NameBufferSize = 1024;
+		// Windows paths reach 32767 characters; most fit the first, small buffer.
+		constexpr DWORD gc_LongPathSize = 32768;
 		constexpr ULONGLONG gc_RetryMilliseconds = 5000;
 
 		CKvKernelHandle fg_OpenProcess(uint32 ProcessId)
@@ -23,24 +27,38 @@ namespace NHushvane
 			return CKvKernelHandle(OpenProcess(gc_ProcessAccess, FALSE, ProcessId));
 		}
 
-#if !defined(_WIN64)
-		// A 32-bit program on 64-bit Windows cannot read the modules of a 64-bit process
-		// (GetModuleBaseNameA fails with ERROR_PARTIAL_COPY); the full image path still
-		// names it.
-		bool fg_ReadImageBaseName(HANDLE hProcess, CStr &Name)
+		void fg_SetLastElement(const char *pPath, DWORD Length, CStr &Name)
 		{
-			char Path[MAX_PATH * 4];
-			DWORD Length = DWORD(sizeof(Path));
-			if (!QueryFullProcessImageNameA(hProcess, 0, Path, &Length))
-				return false;
 			DWORD Start = Length;
-			while (Start > 0 && Path[Start - 1] != '\\' && Path[Start - 1] != '/')
+			while (Start > 0 && pPath[Start - 1] != '\\' && pPath[Start - 1] != '/')
 				--Start;
 			Name = CStr();
-			Name.f_Append(Path + Start, NZel::int32(Length - Start));
+			Name.f_Append(pPath + Start, NZel::int32(Length - Start));
+		}
+
+		// The last element of the process's image path. The kernel knows the image from the
+		// moment the process exists, so this names a process that is held suspended before its
+		// loader has run (launchers, sandboxes, installers create them so), when it has no
+		// module list yet. It also names a 64-bit process for a 32-bit program on 64-bit
+		// Windows, where reading the other process's modules fails.
+		bool fg_ReadImageName(HANDLE hProcess, CStr &Name)
+		{
+			char Path[MAX_PATH * 2];
+			DWORD Length = DWORD(sizeof(Path));
+			if (QueryFullProcessImageNameA(hProcess, 0, Path, &Length))
+			{
+				fg_SetLastElement(Path, Length, Name);
+				return !Name.f_IsEmpty();
+			}
+			if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+				return false;
+			std::unique_ptr<char[]> pLongPath(new char[gc_LongPathSize]);
+			Length = gc_LongPathSize;
+			if (!QueryFullProcessImageNameA(hProcess, 0, pLongPath.get(), &Length))
+				return false;
+			fg_SetLastElement(pLongPath.get(), Length, Name);
 			return !Name.f_IsEmpty();
 		}
-#endif
 
 		// A process whose loader has not yet set up its module list cannot be named yet.
 		// Windows then reports ERROR_INVALID_HANDLE; Wine also reports ERROR_NOACCESS or
@@ -62,18 +80,35 @@ namespace NHushvane
 			char Buffer[gc_NameBufferSize];
 			DWORD Length = GetModuleBaseNameA(hProcess, nullptr, Buffer, gc_NameBufferSize);
 			if (Length == 0)
-			{
-#if !defined(_WIN64)
-				DWORD Error = GetLastError();
-				if (Error != ERROR_INVALID_HANDLE && fg_ReadImageBaseName(hProcess, Name))
-					return true;
-				SetLastError(Error);
-#endif
 				return false;
-			}
 			Name = CStr();
 			Name.f_Append(Buffer, NZel::int32(Length < gc_NameBufferSize ? Length : gc_NameBufferSize - 1));
 			return true;
+		}
+
+		// The module base name, retried about every millisecond (on a fresh handle) while the
+		// process is still starting up, for at most 5 seconds from Deadline's start. Only for a
+		// process whose image path could not be read: while it retries, the worker takes no
+		// further records.
+		bool fg_ReadBaseNameRetrying(CKvKernelHandle &hProcess, uint32 ProcessId, ULONGLONG Deadline, CStr &Name)
+		{
+			while (!fg_ReadBaseName(hProcess.f_Get(), Name))
+			{
+				if (!fg_IsStartingUp(hProcess.f_Get(), GetLastError()) || GetTickCount64() > Deadline)
+					return false;
+				hProcess.f_Reset();
+				Sleep(1);
+				hProcess = fg_OpenProcess(ProcessId);
+				if (!hProcess)
+					return false;
+			}
+			return true;
+		}
+
+		bool fg_HasEnded(HANDLE hProcess)
+		{
+			DWORD ExitCode = 0;
+			return GetExitCodeProcess(hProcess, &ExitCode) && ExitCode != STILL_ACTIVE;
 		}
 	}
 
@@ -91,24 +126,19 @@ namespace NHushvane
 			return;
 
 		CStr Name;
-		while (!fg_ReadBaseName(hProcess.f_Get(), Name))
-		{
-			if (!fg_IsStartingUp(hProcess.f_Get(), GetLastError()) || GetTickCount64() > Deadline)
-				return;
-			hProcess.f_Reset();
-			Sleep(1);
-			hProcess = fg_OpenProcess(ProcessId);
-			if (!hProcess)
-				return;
-		}
+		if (!fg_ReadImageName(hProcess.f_Get(), Name) && !fg_ReadBaseNameRetrying(hProcess, ProcessId, Deadline, Name))
+			return;
 
 		const CProcessTable::CEntry *pEntry = pContext->f_GetProcessTable().f_Find(Name.f_GetStr());
 		if (!pEntry)
 			return;
-		if (!SetPriorityClass(hProcess.f_Get(), pEntry->f_GetPriorityClass()))
-		{
-			CStr Line = CStr::CFormat("Failed to set priority class on {} with process id {}\r\n") << Name << ProcessId;
-			pContext->f_WriteLine(Line);
-		}
+		if (SetPriorityClass(hProcess.f_Get(), pEntry->f_GetPriorityClass()))
+			return;
+		// A process that ended while it was being named has nothing left to change; only a
+		// living process that refuses its class is worth a line.
+		if (fg_HasEnded(hProcess.f_Get()))
+			return;
+		CStr Line = CStr::CFormat("Failed to set priority class on {} with process id {}\r\n") << Name << ProcessId;
+		pContext->f_WriteLine(Line);
 	}
 }

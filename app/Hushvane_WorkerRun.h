@@ -2,6 +2,7 @@
 // One run of the worker, apart from the thread that carries it, so that a run can be driven
 // with any context and any stop source. Windows-only.
 #include "app/Hushvane_DriverChannel.h"
+#include "app/Hushvane_Priority.h"
 #include "app/Hushvane_WorkerControl.h"
 #include "zel/library/core/general/Zel_Exception.h"
 
@@ -30,6 +31,10 @@ namespace NHushvane
 		{
 			Message = Exception.what();
 		}
+		catch (...)
+		{
+			// Nothing to tell but that it happened; "Unknown error" below.
+		}
 		pMessage = Message.f_IsEmpty() ? "Unknown error" : Message.f_GetStr();
 		try
 		{
@@ -48,14 +53,22 @@ namespace NHushvane
 		return false;
 	}
 
+	// Gives one process its class; gf_ApplyPriority in the product, a stand-in in tests.
+	using FApplyPriority = void (*)(NZel::uint32 ProcessId);
+
+	// One record's (or one running process's) class, guarded: an exception is written to Log
+	// and the caller takes the next one, so a single bad record never ends priority work
+	// while the service still reports running.
+	void gf_ApplyPriorityGuarded(ICRunLog &Log, NZel::uint32 ProcessId, FApplyPriority fApply = gf_ApplyPriority);
+
 	// Gives every running process its class, in Toolhelp snapshot order; no snapshot, no sweep.
-	void gf_SweepProcesses();
+	void gf_SweepProcesses(ICRunLog &Log, FApplyPriority fApply = gf_ApplyPriority);
 
 	// Takes every waiting record and applies the class for each creation. Returns the number
 	// of records taken.
-	NZel::uint32 gf_DrainDriver(CWorkerContextDriver &Context);
+	NZel::uint32 gf_DrainDriver(CWorkerContextDriver &Context, FApplyPriority fApply = gf_ApplyPriority);
 
 	// "Launching", the configuration, the driver, the sweep, then records until Control asks
 	// to stop; the channel is closed when it returns. Reports through the context's log only.
-	void gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control);
+	void gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control, FApplyPriority fApply = gf_ApplyPriority);
 }

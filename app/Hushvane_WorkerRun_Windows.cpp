@@ -1,6 +1,5 @@
 #include "app/Hushvane_WorkerRun.h"
 #include "app/Hushvane_Config.h"
-#include "app/Hushvane_Priority.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
@@ -10,7 +9,12 @@ namespace NHushvane
 	using NZel::NStr::CStr;
 	using NZel::uint32;
 
-	void gf_SweepProcesses()
+	void gf_ApplyPriorityGuarded(ICRunLog &Log, uint32 ProcessId, FApplyPriority fApply)
+	{
+		gf_RunGuarded(Log, [&] { fApply(ProcessId); });
+	}
+
+	void gf_SweepProcesses(ICRunLog &Log, FApplyPriority fApply)
 	{
 		CKvFileHandle hSnapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
 		if (!hSnapshot)
@@ -18,10 +22,10 @@ namespace NHushvane
 		PROCESSENTRY32 Entry = {};
 		Entry.dwSize = sizeof(Entry);
 		for (BOOL bMore = Process32First(hSnapshot.f_Get(), &Entry); bMore; bMore = Process32Next(hSnapshot.f_Get(), &Entry))
-			gf_ApplyPriority(Entry.th32ProcessID);
+			gf_ApplyPriorityGuarded(Log, Entry.th32ProcessID, fApply);
 	}
 
-	uint32 gf_DrainDriver(CWorkerContextDriver &Context)
+	uint32 gf_DrainDriver(CWorkerContextDriver &Context, FApplyPriority fApply)
 	{
 		uint32 Taken = 0;
 		CProcessEvent Event;
@@ -30,12 +34,12 @@ namespace NHushvane
 			++Taken;
 			// Exits (Create 0) are taken out of the driver and dropped.
 			if (Event.m_bCreate)
-				gf_ApplyPriority(uint32(Event.m_ProcessId));
+				gf_ApplyPriorityGuarded(Context, uint32(Event.m_ProcessId), fApply);
 		}
 		return Taken;
 	}
 
-	void gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control)
+	void gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control, FApplyPriority fApply)
 	{
 		Context.f_WriteLine(CStr("Launching\r\n"));
 
@@ -54,10 +58,10 @@ namespace NHushvane
 		}
 
 		gf_RunGuarded(Context, [&] {
-			gf_SweepProcesses();
+			gf_SweepProcesses(Context, fApply);
 			while (!Control.f_IsStopRequested())
 			{
-				gf_DrainDriver(Context);
+				gf_DrainDriver(Context, fApply);
 				if (Context.f_GetEvent())
 					WaitForSingleObject(Context.f_GetEvent(), gc_WorkerWaitMs);
 				else

@@ -1,5 +1,6 @@
 #include "app/Hushvane_Config.h"
 #include "app/Hushvane_Priority.h"
+#include "KvWin/KvWindowsHandles.h"
 #include "tests/e2e/WorkerSupport_Windows.h"
 
 #include <gtest/gtest.h>
@@ -60,6 +61,16 @@ TEST(ApplyPriority, EndedOrUnknownProcessesAreSkippedSilently)
 		EndedId = Child.f_GetId();
 	}
 	NHushvane::gf_ApplyPriority(EndedId);
+	{
+		// Ended, but still held open by a handle (its parent's, say): its image is still known,
+		// yet there is nothing left to change.
+		CChildProcess Child("hvprio_f.exe");
+		ASSERT_TRUE(Child.f_IsRunning());
+		CKvKernelHandle hHeld(OpenProcess(SYNCHRONIZE, FALSE, Child.f_GetId()));
+		DWORD HeldId = Child.f_GetId();
+		Child.f_End();
+		NHushvane::gf_ApplyPriority(HeldId);
+	}
 	NHushvane::gf_ApplyPriority(0);
 	NHushvane::gf_ApplyPriority(0xFFFFFFF0);
 	EXPECT_TRUE(Context.m_Lines.empty());

@@ -11,11 +11,19 @@ set(hv_service_e2e_dir ${CMAKE_CURRENT_BINARY_DIR}/service)
 hv_test(service_e2e_tests
   SOURCES
     ${CMAKE_CURRENT_SOURCE_DIR}/WorkerSupport_Windows.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/ProgramFolder_Test_Windows.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/ServicePending_Test_Windows.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/Service_Test_Windows.cpp
   LIBS hushvane_core hushvane_test_driver_support
   SERIAL TIMEOUT 300 LABELS wine)
 set_target_properties(service_e2e_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${hv_service_e2e_dir})
-add_dependencies(service_e2e_tests hushvane hushvane_driver_test hv_e2e_child)
+# A service whose worker takes seconds to stop, for the pending states.
+add_executable(hv_held_service ${CMAKE_CURRENT_SOURCE_DIR}/HeldService_Windows.cpp)
+target_link_libraries(hv_held_service PRIVATE hushvane_core)
+target_include_directories(hv_held_service PRIVATE ${CMAKE_SOURCE_DIR})
+hv_warnings(hv_held_service)
+set_target_properties(hv_held_service PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${hv_service_e2e_dir})
+add_dependencies(service_e2e_tests hushvane hushvane_driver_test hv_e2e_child hv_held_service)
 add_custom_command(TARGET service_e2e_tests POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:hushvane> ${hv_service_e2e_dir}/hushvane.exe
   COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:hushvane_driver_test>

@@ -106,3 +106,57 @@ TEST_F(WorkerRunBodyTest, ADriverImageThatCannotBeCopiedIsReportedAndEndsTheRun)
 	RemoveDirectoryA(gf_InstalledImagePath().c_str());
 	gf_RemoveDriverCompletely();
 }
+
+namespace
+{
+	// Priority application that throws for one process and works for every other.
+	std::atomic<DWORD> g_FaultyProcessId{0};
+	std::atomic<int> g_Faults{0};
+
+	void fg_ApplyFaultyForOne(NZel::uint32 ProcessId)
+	{
+		if (ProcessId == g_FaultyProcessId.load())
+		{
+			++g_Faults;
+			DZelThrow(NZel::NException::CException, "Injected fault");
+		}
+		NHushvane::gf_ApplyPriority(ProcessId);
+	}
+}
+
+TEST_F(WorkerRunBodyTest, AnExceptionForOneProcessIsLoggedAndTheRunGoesOn)
+{
+	ASSERT_TRUE(gf_WriteFile(gf_InProgramFolder("config"), "hvbody_c.exe high\nhvbody_d.exe idle\nhvbody_e.exe abovenormal\n"));
+	CChildProcess Faulty("hvbody_c.exe");
+	CChildProcess Swept("hvbody_d.exe");
+	ASSERT_TRUE(Faulty.f_IsRunning() && Swept.f_IsRunning());
+	g_FaultyProcessId = Faulty.f_GetId();
+	g_Faults = 0;
+	CCollectingContext Context;
+	CTestControl Control;
+	std::thread Run([&] { NHushvane::gf_RunWorker(Context, Control, fg_ApplyFaultyForOne); });
+
+	// The sweep meets the faulty process and still reaches every other one.
+	EXPECT_TRUE(gf_WaitUntil([&] { return Swept.f_GetPriorityClass() == IDLE_PRIORITY_CLASS; }, 10000));
+	EXPECT_TRUE(gf_WaitUntil([&] { return g_Faults.load() == 1; }, 10000));
+
+	// A faulty record, then one behind it in the same drain.
+	CChildProcess Launched("hvbody_e.exe");
+	ASSERT_TRUE(Launched.f_IsRunning());
+	CKvFileHandle hDevice = gf_OpenHushvaneDevice();
+	ASSERT_TRUE(hDevice.f_IsValid());
+	ASSERT_TRUE(gf_FeedProcessEvent(hDevice.f_Get(), GetCurrentProcessId(), Faulty.f_GetId(), true));
+	ASSERT_TRUE(gf_FeedProcessEvent(hDevice.f_Get(), GetCurrentProcessId(), Launched.f_GetId(), true));
+	EXPECT_TRUE(gf_WaitUntil([&] { return Launched.f_GetPriorityClass() == ABOVE_NORMAL_PRIORITY_CLASS; }, 10000));
+	EXPECT_EQ(g_Faults.load(), 2);
+
+	// The loop keeps passing.
+	int Passes = Control.m_Passes.load();
+	EXPECT_TRUE(gf_WaitUntil([&] { return Control.m_Passes.load() > Passes + 1; }, 5000));
+	Control.m_bStop = true;
+	Run.join();
+	EXPECT_EQ(Faulty.f_GetPriorityClass(), DWORD(NORMAL_PRIORITY_CLASS));
+	EXPECT_EQ(Context.m_Lines,
+		(std::vector<std::string>{"Launching\r\n", "Added process hvbody_c.exe with priority high\r\n", "Added process hvbody_d.exe with priority idle\r\n",
+			"Added process hvbody_e.exe with priority abovenormal\r\n", "Injected fault\r\n", "Injected fault\r\n"}));
+}

@@ -222,7 +222,7 @@ namespace NHushvaneTest
 		}
 	}
 
-	CChildProcess::CChildProcess(const std::string &Name)
+	CChildProcess::CChildProcess(const std::string &Name, bool bSuspended)
 	{
 		std::string Path = gf_InProgramFolder(Name);
 		if (!gf_FileExists(Path))
@@ -230,7 +230,7 @@ namespace NHushvaneTest
 		STARTUPINFOA Startup = {};
 		Startup.cb = sizeof(Startup);
 		std::string CommandLine = "\"" + Path + "\"";
-		if (!CreateProcessA(Path.c_str(), CommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &Startup, &fp_Info))
+		if (!CreateProcessA(Path.c_str(), CommandLine.data(), nullptr, nullptr, FALSE, bSuspended ? CREATE_SUSPENDED : 0, nullptr, nullptr, &Startup, &fp_Info))
 			fp_Info = {};
 	}
 

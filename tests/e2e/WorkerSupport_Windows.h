@@ -51,18 +51,21 @@ namespace NHushvaneTest
 	bool gf_WaitUntil(const std::function<bool()> &Condition, DWORD TimeoutMs);
 
 	// A child process started from a copy of the waiting helper under Name; ended (and waited
-	// for) when the object goes.
+	// for) when the object goes. A suspended one has not run a single instruction of its own
+	// (no module loaded yet) until f_Resume.
 	class CChildProcess
 	{
 	public:
-		explicit CChildProcess(const std::string &Name);
+		explicit CChildProcess(const std::string &Name, bool bSuspended = false);
 		~CChildProcess();
 		CChildProcess(const CChildProcess &) = delete;
 		CChildProcess &operator=(const CChildProcess &) = delete;
 
 		bool f_IsRunning() const { return fp_Info.hProcess != nullptr; }
 		DWORD f_GetId() const { return fp_Info.dwProcessId; }
+		HANDLE f_GetThread() const { return fp_Info.hThread; }
 		DWORD f_GetPriorityClass() const { return GetPriorityClass(fp_Info.hProcess); }
+		void f_Resume() { ResumeThread(fp_Info.hThread); }
 		void f_End();
 
 	private:

@@ -5,9 +5,9 @@
 #include "app/Hushvane_DriverDeploy.h"
 #include "app/Hushvane_Worker.h"
 #include "app/Hushvane_WorkerRun.h"
+#include "tests/e2e/BenchTiming_Windows.h"
 #include "tests/e2e/WorkerSupport_Windows.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -16,46 +16,9 @@ using namespace NHushvaneTest;
 
 namespace
 {
-	double fg_Ms(LARGE_INTEGER Start, LARGE_INTEGER End)
-	{
-		LARGE_INTEGER Frequency;
-		QueryPerformanceFrequency(&Frequency);
-		return double(End.QuadPart - Start.QuadPart) * 1000.0 / double(Frequency.QuadPart);
-	}
-
-	LARGE_INTEGER fg_Now()
-	{
-		LARGE_INTEGER Now;
-		QueryPerformanceCounter(&Now);
-		return Now;
-	}
-
-	double fg_Percentile(std::vector<double> Samples, double Fraction)
-	{
-		if (Samples.empty())
-			return 0;
-		std::sort(Samples.begin(), Samples.end());
-		size_t Index = size_t(Fraction * double(Samples.size() - 1) + 0.5);
-		return Samples[std::min(Index, Samples.size() - 1)];
-	}
-
 	bool fg_Feed(HANDLE hDevice, NZel::uint64 ProcessId)
 	{
 		return gf_FeedProcessEvent(hDevice, GetCurrentProcessId(), ProcessId, true);
-	}
-
-	// Polls every millisecond, so the figure is not rounded up to a coarse poll.
-	template <typename t_CCondition>
-	bool fg_WaitFine(t_CCondition &&Condition, DWORD TimeoutMs)
-	{
-		ULONGLONG End = GetTickCount64() + TimeoutMs;
-		while (!Condition())
-		{
-			if (GetTickCount64() >= End)
-				return false;
-			Sleep(1);
-		}
-		return true;
 	}
 
 	double fg_ProcessCpuMs()
@@ -79,13 +42,13 @@ int main()
 			Children.push_back(std::make_unique<CChildProcess>("hvbench_sweep.exe"));
 		CCollectingContext Context;
 		NHushvane::gf_ReadConfig(Context);
-		LARGE_INTEGER Start = fg_Now();
-		NHushvane::gf_SweepProcesses();
-		LARGE_INTEGER End = fg_Now();
+		LARGE_INTEGER Start = gf_BenchNow();
+		NHushvane::gf_SweepProcesses(Context);
+		LARGE_INTEGER End = gf_BenchNow();
 		int Applied = 0;
 		for (const auto &pChild : Children)
 			Applied += pChild->f_GetPriorityClass() == BELOW_NORMAL_PRIORITY_CLASS;
-		std::printf("start-up sweep over 100 running processes      %8.2f ms   (%d of 100 applied)\n", fg_Ms(Start, End), Applied);
+		std::printf("start-up sweep over 100 running processes      %8.2f ms   (%d of 100 applied)\n", gf_BenchMs(Start, End), Applied);
 		std::fflush(stdout);
 	}
 
@@ -107,17 +70,17 @@ int main()
 		for (int i = 0; i < 200; ++i)
 		{
 			CChildProcess Child("hvbench_lat.exe");
-			LARGE_INTEGER Start = fg_Now();
+			LARGE_INTEGER Start = gf_BenchNow();
 			fg_Feed(hDevice.f_Get(), Child.f_GetId());
-			bool bApplied = fg_WaitFine([&] { return Child.f_GetPriorityClass() == HIGH_PRIORITY_CLASS; }, 6000);
-			LARGE_INTEGER End = fg_Now();
+			bool bApplied = gf_WaitFine([&] { return Child.f_GetPriorityClass() == HIGH_PRIORITY_CLASS; }, 6000);
+			LARGE_INTEGER End = gf_BenchNow();
 			if (bApplied)
-				Latencies.push_back(fg_Ms(Start, End));
+				Latencies.push_back(gf_BenchMs(Start, End));
 			else
 				++Missed;
 		}
-		std::printf("feed-to-applied latency, 200 launches          median %6.2f ms   p99 %6.2f ms   (missed %d)\n", fg_Percentile(Latencies, 0.5),
-			fg_Percentile(Latencies, 0.99), Missed);
+		std::printf("feed-to-applied latency, 200 launches          median %6.2f ms   p99 %6.2f ms   (missed %d)\n", gf_Percentile(Latencies, 0.5),
+			gf_Percentile(Latencies, 0.99), Missed);
 		std::fflush(stdout);
 	}
 
@@ -127,10 +90,10 @@ int main()
 		for (int i = 0; i < 128; ++i)
 			Children.push_back(std::make_unique<CChildProcess>("hvbench_burst.exe"));
 		// Fed back to back; the worker drains while the feed goes on, so none are dropped.
-		LARGE_INTEGER Start = fg_Now();
+		LARGE_INTEGER Start = gf_BenchNow();
 		for (const auto &pChild : Children)
 			fg_Feed(hDevice.f_Get(), pChild->f_GetId());
-		LARGE_INTEGER Fed = fg_Now();
+		LARGE_INTEGER Fed = gf_BenchNow();
 		auto fApplied = [&] {
 			int Count = 0;
 			for (const auto &pChild : Children)
@@ -138,10 +101,10 @@ int main()
 			return Count;
 		};
 		gf_WaitUntil([&] { return fApplied() == 128; }, 20000);
-		LARGE_INTEGER End = fg_Now();
+		LARGE_INTEGER End = gf_BenchNow();
 		int Applied = fApplied();
 		std::printf("burst of 128 fed records                       fed in %6.2f ms, all applied after %7.2f ms   applied %d, lost %d\n",
-			fg_Ms(Start, Fed), fg_Ms(Start, End), Applied, 128 - Applied);
+			gf_BenchMs(Start, Fed), gf_BenchMs(Start, End), Applied, 128 - Applied);
 		std::fflush(stdout);
 	}
 

@@ -80,7 +80,7 @@ namespace NZel::NSys::NFile
 	// and Accept has EExistsAccept_File. Any failure counts as not existing.
 	bool gf_Exists(const NStr::CStr &Path, uint32 Accept);
 
-	// The first element of the process's command line made absolute against the current
-	// folder, with every '\' turned into '/'. Empty when the command line cannot be split.
+	// The absolute path of the running program's image (GetModuleFileNameW on Windows), with
+	// every '\' turned into '/'. Empty when it cannot be read.
 	NStr::CStr gfs_GetProgramPath();
 }

@@ -252,19 +252,11 @@ namespace NZel::NSys::NFile
 
 	NStr::CStr gfs_GetProgramPath()
 	{
-		// The first element of the command line, as Windows would split it.
-		int FileDescriptor = open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC);
-		if (FileDescriptor < 0)
-			return NStr::CStr();
+		// The running image itself, whatever the command line says.
 		char Buffer[4096];
-		ssize_t nRead = read(FileDescriptor, Buffer, sizeof(Buffer) - 1);
-		close(FileDescriptor);
-		if (nRead <= 0)
+		ssize_t Length = readlink("/proc/self/exe", Buffer, sizeof(Buffer));
+		if (Length <= 0 || Length >= ssize_t(sizeof(Buffer)))
 			return NStr::CStr();
-		Buffer[nRead] = 0;
-		std::string FullPath;
-		if (!gf_MakeAbsolute(Buffer, FullPath))
-			DZelThrowSystemError(NZel::NFile::CExceptionFile, "GetFullPathName");
-		return NStr::CStr(FullPath.c_str(), int32(FullPath.size()));
+		return NStr::CStr(Buffer, int32(Length));
 	}
 }

@@ -5,7 +5,6 @@
 #include "zel/library/core/runtime/Zel_Sys_File_Path.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <string>
 
@@ -241,21 +240,36 @@ namespace NZel::NSys::NFile
 
 	NStr::CStr gfs_GetProgramPath()
 	{
-		int nArguments = 0;
-		LPWSTR *ppArguments = CommandLineToArgvW(GetCommandLineW(), &nArguments);
-		if (!ppArguments)
-			return NStr::CStr();
-		std::wstring First = nArguments > 0 ? ppArguments[0] : L"";
-		GlobalFree(HGLOBAL(ppArguments));
-
-		std::wstring FullPath;
-		if (!gf_GetFullPath(First, FullPath))
-			DZelThrowSystemError(NZel::NFile::CExceptionFile, "GetFullPathName");
-		for (wchar_t &Char : FullPath)
+		// The running image itself, not the first word of the command line: started through
+		// PATH ("hushvane -RunAsProgram"), or by a path relative to a folder other than the
+		// one it runs in, the program still finds what it keeps beside itself.
+		std::wstring Path(MAX_PATH, L'\0');
+		for (;;)
+		{
+			DWORD Length = GetModuleFileNameW(nullptr, Path.data(), DWORD(Path.size()));
+			if (Length == 0)
+				return NStr::CStr();
+			if (Length < Path.size())
+			{
+				Path.resize(Length);
+				break;
+			}
+			// Cut to fit: Windows paths end at 32767 characters.
+			if (Path.size() > 32768)
+				return NStr::CStr();
+			Path.resize(Path.size() * 2);
+		}
+		// A program started by a "\\?\" path gets that form back; the rest of the file layer
+		// writes paths with '/' and would not keep it intact.
+		if (Path.rfind(L"\\\\?\\UNC\\", 0) == 0)
+			Path.replace(0, 8, L"\\\\");
+		else if (Path.rfind(L"\\\\?\\", 0) == 0)
+			Path.erase(0, 4);
+		for (wchar_t &Char : Path)
 		{
 			if (Char == L'\\')
 				Char = L'/';
 		}
-		return gf_FromWide(FullPath);
+		return gf_FromWide(Path);
 	}
 }
