@@ -6,6 +6,29 @@
 
 namespace NZel::NMemory
 {
+	namespace
+	{
+		template <typename t_CLock>
+		class TCGuard
+		{
+		public:
+			explicit TCGuard(t_CLock &Lock)
+				: fp_Lock(Lock)
+			{
+				fp_Lock.f_Lock();
+			}
+			~TCGuard()
+			{
+				fp_Lock.f_Unlock();
+			}
+			TCGuard(TCGuard const &) = delete;
+			TCGuard &operator=(TCGuard const &) = delete;
+
+		private:
+			t_CLock &fp_Lock;
+		};
+	}
+
 	template <typename t_CHeapParams>
 	THeap_Combined<t_CHeapParams>::THeap_Combined()
 		: fp_Core(t_CHeapParams::CAllocator::mc_bCommitOnDemand)
@@ -31,7 +54,7 @@ namespace NZel::NMemory
 	template <typename t_CHeapParams>
 	void *THeap_Combined<t_CHeapParams>::f_Alloc(umint Size)
 	{
-		NThread::CLockGuard Guard(fp_Lock);
+		TCGuard Guard(fp_Lock);
 		if (Size <= CParams8Bit::mc_MaxRequest)
 			return fp_Small.f_Alloc(Size);
 		if (Size <= CParams16Bit::mc_MaxRequest)
@@ -44,7 +67,7 @@ namespace NZel::NMemory
 	{
 		if (!p)
 			return;
-		NThread::CLockGuard Guard(fp_Lock);
+		TCGuard Guard(fp_Lock);
 		CChunk *pChunk = fp_Core.f_Find(umint(p));
 		if (!pChunk)
 			return;
@@ -59,7 +82,7 @@ namespace NZel::NMemory
 	{
 		if (!p)
 			return f_Alloc(Size);
-		NThread::CLockGuard Guard(fp_Lock);
+		TCGuard Guard(fp_Lock);
 		CChunk *pChunk = fp_Core.f_Find(umint(p));
 		if (!pChunk)
 			return nullptr;
@@ -82,7 +105,7 @@ namespace NZel::NMemory
 	{
 		if (!p)
 			return f_Alloc(Size);
-		NThread::CLockGuard Guard(fp_Lock);
+		TCGuard Guard(fp_Lock);
 		CChunk *pChunk = fp_Core.f_Find(umint(p));
 		if (!pChunk)
 			return nullptr;
@@ -98,7 +121,7 @@ namespace NZel::NMemory
 	{
 		if (!p)
 			return 0;
-		NThread::CLockGuard Guard(fp_Lock);
+		TCGuard Guard(fp_Lock);
 		CChunk *pChunk = fp_Core.f_Find(umint(p));
 		return pChunk ? pChunk->m_pOwner->f_GetUsableSize(const_cast<void *>(p)) : 0;
 	}
@@ -112,14 +135,14 @@ namespace NZel::NMemory
 	template <typename t_CHeapParams>
 	CChunk const *THeap_Combined<t_CHeapParams>::f_FindChunk(const void *p)
 	{
-		NThread::CLockGuard Guard(fp_Lock);
+		TCGuard Guard(fp_Lock);
 		return fp_Core.f_Find(umint(p));
 	}
 
 	template <typename t_CHeapParams>
 	bool THeap_Combined<t_CHeapParams>::f_Check(const char *&pReason)
 	{
-		NThread::CLockGuard Guard(fp_Lock);
+		TCGuard Guard(fp_Lock);
 		umint nFree = 0;
 		umint PrevEnd = 0;
 		for (uint32 i = 0; i < fp_Core.f_GetChunkCount(); ++i)
@@ -148,7 +171,7 @@ namespace NZel::NMemory
 	template <typename t_CHeapParams>
 	umint THeap_Combined<t_CHeapParams>::f_GetReservedBytes()
 	{
-		NThread::CLockGuard Guard(fp_Lock);
+		TCGuard Guard(fp_Lock);
 		umint Total = 0;
 		for (uint32 i = 0; i < fp_Core.f_GetChunkCount(); ++i)
 			Total += fp_Core.f_GetChunk(i)->m_Size;
@@ -158,14 +181,14 @@ namespace NZel::NMemory
 	template <typename t_CHeapParams>
 	uint32 THeap_Combined<t_CHeapParams>::f_GetChunkCount()
 	{
-		NThread::CLockGuard Guard(fp_Lock);
+		TCGuard Guard(fp_Lock);
 		return fp_Core.f_GetChunkCount();
 	}
 
 	template <typename t_CHeapParams>
 	umint THeap_Combined<t_CHeapParams>::f_GetCommittedBytes()
 	{
-		NThread::CLockGuard Guard(fp_Lock);
+		TCGuard Guard(fp_Lock);
 		umint Total = 0;
 		for (uint32 i = 0; i < fp_Core.f_GetChunkCount(); ++i)
 		{

@@ -26,6 +26,35 @@ namespace NZel::NMemory
 		static constexpr bool mc_bCommitOnDemand = false;
 	};
 
+	// Locks like t_CLock, but first spins a little on f_TryLock: a heap operation holds the lock
+	// for far less time than a waiting CLock spends going through its kernel semaphore, and a
+	// thread that only spins is never handed the lock through that semaphore.
+	template <typename t_CLock>
+	class TMutual
+	{
+	public:
+		void f_Lock()
+		{
+			for (int i = 0; i < mc_SpinCount; ++i)
+			{
+				if (fp_Lock.f_TryLock())
+					return;
+#if defined(__x86_64__) || defined(__i386__)
+				__builtin_ia32_pause();
+#endif
+			}
+			fp_Lock.f_Lock();
+		}
+		void f_Unlock()
+		{
+			fp_Lock.f_Unlock();
+		}
+
+	private:
+		static constexpr int mc_SpinCount = 100;
+		t_CLock fp_Lock;
+	};
+
 	template <umint t_ChunkStep, typename t_CAllocator, typename t_CLock>
 	struct THeapParams
 	{
@@ -83,7 +112,7 @@ namespace NZel::NMemory
 	};
 
 	// The process heap, and the private heap of the symbol engine.
-	using CProcessHeapParams = THeapParams<0x400000, CAllocator_Virtual, NThread::CLock>;
+	using CProcessHeapParams = THeapParams<0x400000, CAllocator_Virtual, TMutual<NThread::CLock>>;
 	using CPrivateHeapParams = THeapParams<0x400000, CAllocator_VirtualNoCommit, NThread::CLock>;
 	using CProcessHeap = THeap_Combined<CProcessHeapParams>;
 	using CPrivateHeap = THeap_Combined<CPrivateHeapParams>;

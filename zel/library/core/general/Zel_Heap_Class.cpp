@@ -18,10 +18,6 @@ namespace NZel::NMemory
 		{
 			return A > B ? A : B;
 		}
-		umint fg_Page()
-		{
-			return gf_Mem_GetInfo().m_PageSize;
-		}
 		int fg_LowestBit(uint64 Bits)
 		{
 			return __builtin_ctzll(Bits);
@@ -93,10 +89,10 @@ namespace NZel::NMemory
 	template <typename t_CParams>
 	void THeap<t_CParams>::fs_Interior(uint8 const *pBlock, umint Size, umint &Begin, umint &End)
 	{
-		// The whole pages between a free block's front and its trailer: decommitted.
-		umint Page = fg_Page();
-		Begin = gf_Mem_RoundUp(umint(pBlock) + mc_Front, Page);
-		End = gf_Mem_RoundDown(umint(pBlock) + Size - mc_Back, Page);
+		// The whole commit runs between a free block's front and its trailer: decommitted.
+		// Everything else of the chunk is committed.
+		Begin = gf_Mem_RoundUp(umint(pBlock) + mc_Front, mc_CommitUnit);
+		End = gf_Mem_RoundDown(umint(pBlock) + Size - mc_Back, mc_CommitUnit);
 		if (End < Begin)
 			End = Begin;
 	}
@@ -267,7 +263,7 @@ namespace NZel::NMemory
 			fs_Interior(pBlock, FreeSize, Begin, End);
 			if (Begin < End)
 			{
-				umint Needed = Rest ? fg_Min(End, umint(pBlock) + Size + mc_Front) : End;
+				umint Needed = Rest ? fg_Min(End, gf_Mem_RoundUp(umint(pBlock) + Size + mc_Front, mc_CommitUnit)) : End;
 				if (Needed > Begin)
 					fp_Core.f_CommitRange(*fp_Core.f_Find(umint(pBlock) + mc_HeaderSize), Begin, Needed);
 			}
@@ -375,6 +371,16 @@ namespace NZel::NMemory
 	// ---- chunks --------------------------------------------------------------------------
 
 	template <typename t_CParams>
+	void THeap<t_CParams>::fp_CommitEdges(CChunk const &Chunk, umint Begin, umint End, bool bFront, bool bTrailer)
+	{
+		umint Limit = End + mc_HeaderSize;
+		if (bFront)
+			fp_Core.f_CommitRange(Chunk, Begin, fg_Min(gf_Mem_RoundUp(Begin + mc_Front, mc_CommitUnit), Limit));
+		if (bTrailer)
+			fp_Core.f_CommitRange(Chunk, fg_Max(gf_Mem_RoundDown(End - mc_Back, mc_CommitUnit), Begin), Limit);
+	}
+
+	template <typename t_CParams>
 	void THeap<t_CParams>::fp_AddSpace(umint Size)
 	{
 		// Room for the block and both markers, in whole chunk steps.
@@ -409,8 +415,8 @@ namespace NZel::NMemory
 		CChunk Pending;
 		Pending.m_nReservations = 1;
 		Pending.m_Reservations[0] = {Base, Size};
-		fp_Core.f_CommitRange(Pending, Base, Base + fs_FirstBlockOffset() + mc_Front);
-		fp_Core.f_CommitRange(Pending, End - mc_HeaderSize - mc_Back, End);
+		fp_Core.f_CommitRange(Pending, Base, Base + fs_FirstBlockOffset());
+		fp_CommitEdges(Pending, Base + fs_FirstBlockOffset(), End - mc_HeaderSize, true, true);
 		CChunk &Chunk = *fp_Core.f_AddChunk(this, Base, Size);
 		(void)Chunk;
 		auto *pStart = reinterpret_cast<uint8 *>(Base + 16 - mc_HeaderSize);
@@ -429,8 +435,7 @@ namespace NZel::NMemory
 		umint End = Base + Size;
 		CChunk Pending = Chunk;
 		Pending.m_Reservations[Pending.m_nReservations++] = {Base, Size};
-		fp_Core.f_CommitRange(Pending, umint(pOldEnd), umint(pOldEnd) + mc_Front);
-		fp_Core.f_CommitRange(Pending, End - mc_HeaderSize - mc_Back, End);
+		fp_CommitEdges(Pending, umint(pOldEnd), End - mc_HeaderSize, true, true);
 
 		Chunk.m_Reservations[Chunk.m_nReservations++] = {Base, Size};
 		Chunk.m_Size += Size;
@@ -446,9 +451,11 @@ namespace NZel::NMemory
 	{
 		auto *pOldFirst = reinterpret_cast<uint8 *>(Chunk.m_Base + fs_FirstBlockOffset());
 		CChunk Pending;
-		Pending.m_nReservations = 1;
+		Pending.m_nReservations = 2;
 		Pending.m_Reservations[0] = {Base, Size};
-		fp_Core.f_CommitRange(Pending, Base, Base + fs_FirstBlockOffset() + mc_Front);
+		Pending.m_Reservations[1] = Chunk.m_Reservations[0];
+		fp_Core.f_CommitRange(Pending, Base, Base + fs_FirstBlockOffset());
+		fp_CommitEdges(Pending, Base + fs_FirstBlockOffset(), umint(pOldFirst), true, true);
 
 		for (uint32 i = Chunk.m_nReservations; i > 0; --i)
 			Chunk.m_Reservations[i] = Chunk.m_Reservations[i - 1];
@@ -517,7 +524,7 @@ namespace NZel::NMemory
 		umint NewEnd = Last.m_Base + Last.m_Size;
 		try
 		{
-			fp_Core.f_CommitRange(Chunk, NewEnd - mc_HeaderSize - mc_Back, NewEnd);
+			fp_CommitEdges(Chunk, umint(pFree), NewEnd - mc_HeaderSize, false, true);
 		}
 		catch (...)
 		{

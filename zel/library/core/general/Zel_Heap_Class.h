@@ -58,6 +58,10 @@ namespace NZel::NMemory
 	private:
 		static constexpr umint mc_Front = mc_HeaderSize + 24; // header, links, large size
 		static constexpr umint mc_Back = 8;                    // the start-address trailer
+		// Pages are committed and decommitted in aligned runs of this size: a block carved or
+		// freed across a run's edge costs one system call per run rather than one per page,
+		// which matters because each call is far dearer than the heap operation itself.
+		static constexpr umint mc_CommitUnit = 0x10000;
 		static constexpr umint mc_BinWords = (t_CParams::mc_BinCount + 63) / 64;
 		static constexpr umint mc_SummaryWords = (mc_BinWords + 63) / 64;
 
@@ -87,6 +91,9 @@ namespace NZel::NMemory
 		umint fp_FindBin(umint Units) const;
 		void *fp_Carve(uint8 *pBlock, umint Size);
 		void fp_Coalesce(CChunk &Chunk, uint8 *pBegin, uint8 *pEnd, bool bMayRelease);
+		// Commits what a free block [pBegin, pEnd) keeps committed outside its interior: its
+		// front run and (with bTrailer) its trailer run up to the next block's header.
+		void fp_CommitEdges(CChunk const &Chunk, umint Begin, umint End, bool bFront, bool bTrailer);
 		void fp_AddSpace(umint Size);
 		void fp_NewChunk(umint Base, umint Size);
 		void fp_GrowUp(CChunk &Chunk, umint Base, umint Size);

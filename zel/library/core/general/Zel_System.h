@@ -41,6 +41,8 @@ namespace NZel
 	{
 		template <umint t_ChunkStep, typename t_CAllocator, typename t_CLock>
 		struct THeapParams;
+		template <typename t_CLock>
+		class TMutual;
 		template <typename t_CHeapParams>
 		class THeap_Combined;
 		struct CAllocator_Virtual;
@@ -53,7 +55,7 @@ namespace NZel
 
 	namespace NMemory
 	{
-		using CProcessHeap = THeap_Combined<THeapParams<0x400000, CAllocator_Virtual, NThread::CLock>>;
+		using CProcessHeap = THeap_Combined<THeapParams<0x400000, CAllocator_Virtual, TMutual<NThread::CLock>>>;
 	}
 
 	class CSystem
