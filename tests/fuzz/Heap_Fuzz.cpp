@@ -161,6 +161,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t Size)
 	}
 	if (!pHeap->f_Check(pReason))
 		fg_Fail(pReason);
+	pHeap->f_FlushQuickLists();
+	if (!pHeap->f_Check(pReason))
+		fg_Fail(pReason);
 	// Everything given back: at most one spare chunk per class, with nothing committed but
 	// the commit runs around its markers and the slack where carving goes on.
 	if (pHeap->f_GetChunkCount() > 3)

@@ -323,6 +323,8 @@ namespace
 		for (CLive const &Block : Live)
 			pHeap->f_Free(Block.m_p);
 		EXPECT_TRUE(gf_HeapIsSound(*pHeap));
+		pHeap->f_FlushQuickLists();
+		EXPECT_TRUE(gf_HeapIsSound(*pHeap));
 		EXPECT_LE(pHeap->f_GetChunkCount(), 3u); // at most one spare per class
 	}
 

@@ -127,6 +127,15 @@ namespace NZel::NMemory
 	}
 
 	template <typename t_CHeapParams>
+	void THeap_Combined<t_CHeapParams>::f_FlushQuickLists()
+	{
+		TCGuard Guard(fp_Lock);
+		fp_Small.f_FlushQuickLists();
+		fp_Medium.f_FlushQuickLists();
+		fp_Large.f_FlushQuickLists();
+	}
+
+	template <typename t_CHeapParams>
 	bool THeap_Combined<t_CHeapParams>::f_Owns(const void *p)
 	{
 		return f_FindChunk(p) != nullptr;

@@ -90,6 +90,10 @@ namespace NZel::NMemory
 		// The chunk holding p, or null: a snapshot for tests and diagnostics.
 		CChunk const *f_FindChunk(const void *p);
 
+		// Gives the blocks cached in the quick lists back to the free structures (otherwise
+		// that happens at the next request above 256 bytes), so emptied chunks are released.
+		void f_FlushQuickLists();
+
 		// Walks every chunk and checks the block headers and free lists; on failure pReason
 		// says what is wrong.
 		bool f_Check(const char *&pReason);
