@@ -1,4 +1,5 @@
 #include "zel/library/core/general/Zel_Clock.h"
+#include "zel/library/core/general/Zel_System.h"
 
 #include "zel/library/core/runtime/Zel_Sys_Time.h"
 
@@ -170,7 +171,6 @@ namespace NZel::NTime
 
 	CClock &gf_GetClock()
 	{
-		static CClock *s_pClock = new CClock(*new CClockSourceSystem);
-		return *s_pClock;
+		return gf_GetSystem().f_GetClock();
 	}
 }

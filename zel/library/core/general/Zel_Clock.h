@@ -88,7 +88,7 @@ namespace NZel::NTime
 		NThread::CLock fp_Lock;
 	};
 
-	// The process's clock, started at its first use and never destroyed (threads may read it
-	// until the process ends).
+	// The process's clock, the system object's: started with it and never destroyed (threads
+	// may read it until the process ends).
 	CClock &gf_GetClock();
 }

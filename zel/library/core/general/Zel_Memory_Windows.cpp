@@ -1,28 +1,43 @@
 #include "zel/library/core/general/Zel_Memory_Platform.h"
 
-#include <windows.h>
+#include "zel/library/core/general/Zel_Heap.h"
+#include "zel/library/core/general/Zel_System.h"
 
 namespace NZel::NMemory::NPlatform
 {
+	// The process heap; running out of memory is a null result here, never an exception.
+
 	void *gf_HeapAlloc(umint Size)
 	{
-		return HeapAlloc(GetProcessHeap(), 0, Size ? Size : 1);
+		try
+		{
+			return gf_GetProcessHeap().f_Alloc(Size);
+		}
+		catch (...)
+		{
+			return nullptr;
+		}
 	}
 
 	void *gf_HeapRealloc(void *p, umint Size)
 	{
-		// HeapReAlloc leaves the old block valid when it fails.
-		return HeapReAlloc(GetProcessHeap(), 0, p, Size ? Size : 1);
+		try
+		{
+			return gf_GetProcessHeap().f_Resize(p, Size);
+		}
+		catch (...)
+		{
+			return nullptr;
+		}
 	}
 
 	void gf_HeapFree(void *p)
 	{
-		HeapFree(GetProcessHeap(), 0, p);
+		gf_GetProcessHeap().f_Free(p);
 	}
 
 	umint gf_HeapSize(const void *p)
 	{
-		SIZE_T Size = HeapSize(GetProcessHeap(), 0, p);
-		return Size == SIZE_T(-1) ? 0 : umint(Size);
+		return gf_GetProcessHeap().f_GetUsableSize(p);
 	}
 }

@@ -1,5 +1,7 @@
 #include "zel/library/core/general/Zel_System_Thread.h"
 
+#include "zel/library/core/general/Zel_ThreadPlacement.h"
+
 #include "zel/library/core/general/Zel_Exception.h"
 #include "zel/library/core/general/Zel_ThreadStorage.h"
 
@@ -97,6 +99,7 @@ namespace NZel::NThread
 		int32 const Result = f_Execute();
 		// Each run is a new system thread: its storage record would otherwise outlive it.
 		gf_GetSystem().f_GetThreadStorage().f_ReleaseCallingThread();
+		gf_GetSystem().f_GetPlacement().f_ReleaseCallingThread();
 		{
 			CLockGuard Guard(fp_Lock);
 			fp_ReturnValue = Result;

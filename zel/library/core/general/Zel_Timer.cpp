@@ -1,5 +1,7 @@
 #include "zel/library/core/general/Zel_Timer.h"
 
+#include "zel/library/core/general/Zel_System.h"
+
 #include <cmath>
 
 namespace NZel::NTime
@@ -136,7 +138,6 @@ namespace NZel::NTime
 
 	CTimerContext &gf_GetTimerContext()
 	{
-		static CTimerContext *s_pContext = new CTimerContext(gf_GetClock());
-		return *s_pContext;
+		return gf_GetSystem().f_GetTimerContext();
 	}
 }

@@ -45,7 +45,7 @@ namespace NZel::NTime
 		NThread::CLock fp_ListLock;
 	};
 
-	// The process's timer context over gf_GetClock. Never destroyed: its thread may run until
-	// the process ends.
+	// The process's timer context over gf_GetClock, the system object's. Never destroyed: its
+	// thread may run until the process ends.
 	CTimerContext &gf_GetTimerContext();
 }
