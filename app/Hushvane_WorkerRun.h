@@ -55,7 +55,16 @@ namespace NHushvane
 	// of records taken.
 	NZel::uint32 gf_DrainDriver(CWorkerContextDriver &Context);
 
+	// How a run ended: asked to stop (or the driver did not come up), or the configuration
+	// changed and wants a new run.
+	enum class EWorkerRunEnd
+	{
+		Stopped,
+		ConfigChanged,
+	};
+
 	// "Launching", the configuration, the driver, the sweep, then records until Control asks
-	// to stop; the channel is closed when it returns. Reports through the context's log only.
-	void gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control);
+	// to stop or the configuration beside the program has changed; the channel is closed when
+	// it returns. Reports through the context's log only.
+	EWorkerRunEnd gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control);
 }

@@ -1,5 +1,6 @@
 #include "app/Hushvane_WorkerRun.h"
 #include "app/Hushvane_Config.h"
+#include "app/Hushvane_ConfigWatch.h"
 #include "app/Hushvane_Priority.h"
 
 #include <windows.h>
@@ -35,14 +36,19 @@ namespace NHushvane
 		return Taken;
 	}
 
-	void gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control)
+	EWorkerRunEnd gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control)
 	{
 		Context.f_WriteLine(CStr("Launching\r\n"));
+		// Watched from before the read, so that an edit made while the table is read is not lost.
+		CConfigWatch Watch;
+		gf_StartConfigWatch(Watch, Context);
 
 		// An unreadable configuration (a folder named config, a locked file) is reported and
 		// the run goes on with an empty table: no process is changed on half a file.
 		if (!gf_RunGuarded(Context, [&] { gf_ReadConfig(Context); }))
 			Context.f_GetProcessTable().f_Clear();
+		// The administrator who just saved the file sees at once what the run made of it.
+		Context.f_Flush();
 
 		bool bDriverUp = false;
 		gf_RunGuarded(Context, [&] { bDriverUp = gf_InitializeDriver(Context); });
@@ -50,20 +56,26 @@ namespace NHushvane
 		{
 			Context.f_CloseChannel();
 			Context.f_WriteLine(CStr("Failed to initialize driver\r\n"));
-			return;
+			return EWorkerRunEnd::Stopped;
 		}
 
+		EWorkerRunEnd End = EWorkerRunEnd::Stopped;
 		gf_RunGuarded(Context, [&] {
 			gf_SweepProcesses();
 			while (!Control.f_IsStopRequested())
 			{
 				gf_DrainDriver(Context);
-				if (Context.f_GetEvent())
-					WaitForSingleObject(Context.f_GetEvent(), gc_WorkerWaitMs);
-				else
-					Control.f_WaitForStop(gc_WorkerWaitMs);
+				if (Watch.f_IsChangeDue())
+				{
+					End = EWorkerRunEnd::ConfigChanged;
+					break;
+				}
+				gf_WaitForWork(Context, Control, Watch);
 			}
 		});
 		Context.f_CloseChannel();
+		if (End == EWorkerRunEnd::ConfigChanged)
+			Context.f_WriteLine(CStr("Configuration changed, reading it again\r\n"));
+		return End;
 	}
 }
