@@ -28,24 +28,9 @@ namespace NHushvane
 			void f_WriteLine(NZel::NStr::CStr) override {}
 		};
 
-		// A name or word as the report shows it: quoted, with every byte outside printable
-		// 7-bit ASCII as \xNN, so that a stray byte can be seen.
 		std::string fg_Quote(const std::string &Text)
 		{
-			static const char sc_Hex[] = "0123456789ABCDEF";
-			std::string Quoted = "\"";
-			for (unsigned char Byte : Text)
-			{
-				if (Byte >= 32 && Byte < 127 && Byte != '\\')
-					Quoted += char(Byte);
-				else
-				{
-					Quoted += "\\x";
-					Quoted += sc_Hex[Byte >> 4];
-					Quoted += sc_Hex[Byte & 15];
-				}
-			}
-			return Quoted + "\"";
+			return "\"" + gf_ShowBytes(Text) + "\"";
 		}
 
 		bool fg_EndsWithNoCase(const std::string &Text, const char *pSuffix)
@@ -123,7 +108,7 @@ namespace NHushvane
 				{
 					fp_BomLength = 3;
 					fp_Warn(EConfigWarning::ByteOrderMark, 1,
-						"the file begins with a UTF-8 byte-order mark, which becomes part of the first name: save it without one");
+						"the file begins with a UTF-8 byte-order mark, which becomes part of the first word: save it without one");
 				}
 				else if (fStartsWith("\xFF\xFE", 2) || fStartsWith("\xFE\xFF", 2))
 				{
@@ -188,6 +173,24 @@ namespace NHushvane
 			size_t fp_BomLength = 0;
 			std::map<std::string, CFirstPair, CNameOrder> fp_FirstPairs;
 		};
+	}
+
+	std::string gf_ShowBytes(const std::string &Text)
+	{
+		static const char sc_Hex[] = "0123456789ABCDEF";
+		std::string Shown;
+		for (unsigned char Byte : Text)
+		{
+			if (Byte >= 32 && Byte < 127 && Byte != '\\')
+				Shown += char(Byte);
+			else
+			{
+				Shown += "\\x";
+				Shown += sc_Hex[Byte >> 4];
+				Shown += sc_Hex[Byte & 15];
+			}
+		}
+		return Shown;
 	}
 
 	CConfigCheck gf_CheckConfig(const NZel::uint8 *pData, NZel::umint Size)

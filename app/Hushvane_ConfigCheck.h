@@ -44,6 +44,10 @@ namespace NHushvane
 		std::vector<CConfigWarning> m_Warnings; // in line order
 	};
 
+	// Text as a report shows it: every byte outside printable 7-bit ASCII, and the backslash,
+	// written as \xNN, so that a stray byte can be seen and the report stays plain ASCII.
+	std::string gf_ShowBytes(const std::string &Text);
+
 	// Checks Size bytes of configuration, of any content.
 	CConfigCheck gf_CheckConfig(const NZel::uint8 *pData, NZel::umint Size);
 }

@@ -28,16 +28,16 @@ namespace NHushvane
 				return "No entries: no process gets a priority class.\r\n";
 			size_t NameWidth = 0;
 			for (const CConfigCheckEntry &Entry : Check.m_Entries)
-				NameWidth = std::max(NameWidth, Entry.m_Name.size());
+				NameWidth = std::max(NameWidth, gf_ShowBytes(Entry.m_Name).size());
 			std::string Text = fg_Count(Check.m_Entries.size(), "entry", "entries") + ", in table order:\r\n";
 			for (const CConfigCheckEntry &Entry : Check.m_Entries)
 			{
 				std::string ClassText = gf_PriorityClassText(Entry.m_Class);
-				Text += "  line " + fg_Pad(std::to_string(Entry.m_Line), 5) + fg_Pad(Entry.m_Name, NameWidth + 2) + ClassText;
+				Text += "  line " + fg_Pad(std::to_string(Entry.m_Line), 5) + fg_Pad(gf_ShowBytes(Entry.m_Name), NameWidth + 2) + ClassText;
 				if (Entry.m_Word.empty())
 					Text += " (no priority word)";
 				else if (!gf_IsPriorityWord(Entry.m_Word.c_str()))
-					Text += " (written \"" + Entry.m_Word + "\")";
+					Text += " (written \"" + gf_ShowBytes(Entry.m_Word) + "\")";
 				Text += "\r\n";
 			}
 			return Text;
@@ -59,12 +59,12 @@ namespace NHushvane
 				return "No running process matches an entry.\r\n";
 			size_t NameWidth = 0;
 			for (const CMatchingProcess &Process : Processes)
-				NameWidth = std::max(NameWidth, Process.m_Name.size());
+				NameWidth = std::max(NameWidth, gf_ShowBytes(Process.m_Name).size());
 			std::string Text = "Running processes that match an entry (current class -> configured class):\r\n";
 			for (const CMatchingProcess &Process : Processes)
 			{
 				std::string Current = Process.m_CurrentClass ? gf_PriorityClassText(Process.m_CurrentClass) : std::string("(not readable)");
-				Text += "  process " + fg_Pad(std::to_string(Process.m_ProcessId), 7) + fg_Pad(Process.m_Name, NameWidth + 2) + Current + " -> " +
+				Text += "  process " + fg_Pad(std::to_string(Process.m_ProcessId), 7) + fg_Pad(gf_ShowBytes(Process.m_Name), NameWidth + 2) + Current + " -> " +
 					gf_PriorityClassText(Process.m_NewClass);
 				if (Process.m_CurrentClass == Process.m_NewClass)
 					Text += " (already)";

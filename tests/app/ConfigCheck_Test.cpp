@@ -105,6 +105,12 @@ TEST(ConfigReport, ShowsEntriesWarningsProcessesAndTheResult)
 		EXPECT_NE(Report.find(pPart), std::string::npos) << pPart << "\n" << Report;
 	EXPECT_EQ(Report.find('\n'), Report.find("\r\n") + 1) << "lines end in CRLF";
 
+	// Bytes outside 7-bit ASCII are shown, not passed through to the console.
+	std::string Foreign = NHushvane::gf_FormatConfigReport("config", fg_Check("caf\xE9.exe idle\n"), {{5, "caf\xE9.exe", 0x20, 0x40}});
+	EXPECT_NE(Foreign.find("line 1    caf\\xE9.exe  idle"), std::string::npos) << Foreign;
+	EXPECT_NE(Foreign.find("process 5      caf\\xE9.exe  normal -> idle"), std::string::npos) << Foreign;
+	EXPECT_EQ(Foreign.find('\xE9'), std::string::npos) << Foreign;
+
 	std::string Clean = NHushvane::gf_FormatConfigReport("config", fg_Check("a.exe high\n"), {});
 	EXPECT_NE(Clean.find("No warnings."), std::string::npos) << Clean;
 	EXPECT_NE(Clean.find("No running process matches an entry."), std::string::npos) << Clean;

@@ -29,7 +29,7 @@ add_custom_command(TARGET service_e2e_tests POST_BUILD
 # Desktop cases run as shell scripts driving X with xdotool; without a display they report
 # themselves skipped.
 if(HV_ARCH STREQUAL "x64")
-  foreach(case HelpBox CommandBoxes TrayDoubleClick TrayMenu)
+  foreach(case HelpBox CommandBoxes CheckConfigBox TrayDoubleClick TrayMenu)
     add_test(NAME e2e.Desktop.${case}
       COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/Desktop_Test.sh ${case} $<TARGET_FILE:hushvane> ${HV_WINE_PREFIX})
     set_tests_properties(e2e.Desktop.${case} PROPERTIES
