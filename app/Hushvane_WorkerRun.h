@@ -48,6 +48,14 @@ namespace NHushvane
 		return false;
 	}
 
+	constexpr NZel::uint32 gc_ConfigReadAttempts = 10;
+	constexpr NZel::uint32 gc_ConfigReadRetryMs = 100;
+
+	// Reads the configuration into the context's table, trying again for about a second while
+	// a file that is there cannot be read (an editor may still hold it); only the last failure
+	// is written to the log. False when the configuration could not be read.
+	bool gf_ReadConfigPatiently(CWorkerContextDriver &Context);
+
 	// Gives every running process its class, in Toolhelp snapshot order; no snapshot, no sweep.
 	void gf_SweepProcesses();
 

@@ -2,6 +2,7 @@
 #include "app/Hushvane_Config.h"
 #include "app/Hushvane_ConfigWatch.h"
 #include "app/Hushvane_Priority.h"
+#include "zel/library/core/file/Zel_File.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
@@ -36,6 +37,29 @@ namespace NHushvane
 		return Taken;
 	}
 
+	bool gf_ReadConfigPatiently(CWorkerContextDriver &Context)
+	{
+		// An editor that has just saved the file may still hold it, and the reader asks for no
+		// sharing: a failed read of a file is tried again for a moment before it is reported.
+		// Nothing will make a folder readable.
+		using namespace NZel::NSys::NFile;
+		CStr Path = gf_GetConfigPath();
+		for (uint32 Attempt = 1; Attempt < gc_ConfigReadAttempts && gf_Exists(Path, EExistsAccept_File); ++Attempt)
+		{
+			try
+			{
+				gf_ReadConfig(Context);
+				return true;
+			}
+			catch (...)
+			{
+				Context.f_GetProcessTable().f_Clear();
+			}
+			Sleep(gc_ConfigReadRetryMs);
+		}
+		return gf_RunGuarded(Context, [&] { gf_ReadConfig(Context); });
+	}
+
 	EWorkerRunEnd gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control)
 	{
 		Context.f_WriteLine(CStr("Launching\r\n"));
@@ -45,7 +69,7 @@ namespace NHushvane
 
 		// An unreadable configuration (a folder named config, a locked file) is reported and
 		// the run goes on with an empty table: no process is changed on half a file.
-		if (!gf_RunGuarded(Context, [&] { gf_ReadConfig(Context); }))
+		if (!gf_ReadConfigPatiently(Context))
 			Context.f_GetProcessTable().f_Clear();
 		// The administrator who just saved the file sees at once what the run made of it.
 		Context.f_Flush();

@@ -19,7 +19,11 @@ namespace
 		InPlace,         // the file is opened and overwritten
 		ReplaceByRename, // a new file is written beside it and renamed over it
 		DeleteAndCreate, // the file is deleted and written anew
+		HeldOpen,        // overwritten by an editor that keeps it locked for a moment after
 	};
+
+	// Longer than the quiet time, so the reload's first read finds the file locked.
+	constexpr DWORD gc_HoldMs = 800;
 
 	bool fg_Edit(EEdit Edit, const std::string &Content)
 	{
@@ -37,6 +41,14 @@ namespace
 			if (!DeleteFileA(Path.c_str()))
 				return false;
 			break;
+		case EEdit::HeldOpen:
+		{
+			CKvFileHandle hFile(CreateFileA(Path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+			DWORD Written = 0;
+			bool bWritten = hFile && WriteFile(hFile.f_Get(), Content.data(), DWORD(Content.size()), &Written, nullptr) && Written == Content.size();
+			Sleep(gc_HoldMs);
+			return bWritten;
+		}
 		}
 		return gf_WriteFile(Path, Content);
 	}
@@ -107,6 +119,7 @@ TEST_F(ReloadE2E, EachWayOfSavingGivesANewLogWithinTwoSecondsAndTheNewClass)
 		{EEdit::InPlace, "hvrl_inplace.exe", "idle", IDLE_PRIORITY_CLASS},
 		{EEdit::ReplaceByRename, "hvrl_renamed.exe", "belownormal", BELOW_NORMAL_PRIORITY_CLASS},
 		{EEdit::DeleteAndCreate, "hvrl_recreated.exe", "abovenormal", ABOVE_NORMAL_PRIORITY_CLASS},
+		{EEdit::HeldOpen, "hvrl_held.exe", "realtime", REALTIME_PRIORITY_CLASS},
 	};
 	f_AddAndStart();
 	for (const CCase &Case : Cases)
@@ -121,7 +134,7 @@ TEST_F(ReloadE2E, EachWayOfSavingGivesANewLogWithinTwoSecondsAndTheNewClass)
 		std::printf("reload latency (%s): %llu ms\n", Case.m_pName, Latency);
 		if (!bReloaded)
 			continue;
-		EXPECT_TRUE(fg_LogHas(Logs, "Launching\r\n" + fg_Added("hvrl_keep.exe", "high"))) << "a run from its beginning";
+		EXPECT_TRUE(fg_LogHas(Logs, "Launching\r\n" + fg_Added("hvrl_keep.exe", "high"))) << "a run from its beginning, with no read error";
 		EXPECT_TRUE(fg_LogHas(Logs - 1, "Configuration changed, reading it again\r\n")) << "the old run says why it ended";
 		f_ExpectLaunchGets(Case.m_pName, Case.m_Class);
 	}
