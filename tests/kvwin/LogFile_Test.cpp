@@ -135,6 +135,25 @@ TEST(LogFile, WriteLineNeverTouchesTheDiskAndTheLastLinesReachTheFile)
 	EXPECT_EQ(gf_ReadFolder(LogFolder).size(), 1u);
 }
 
+TEST(LogFile, FlushWritesWhatWasGivenWithoutWaitingForThePeriod)
+{
+	CTempFolder Folder;
+	std::string LogFolder = Folder.f_Path("Log");
+	std::string Expected = LogFolder + gf_NameAt(0);
+	CFakeClockSource Source;
+	CClock Clock(Source);
+	CKvLogFileInternal Log(1000.0, Clock);
+	Log.f_Open(CStr(LogFolder.c_str()), 0x10000, gc_FourWeeks);
+	ASSERT_TRUE(gf_WaitFor([&] { return std::filesystem::exists(Expected); })) << Expected;
+	Log.f_Write("Launching\r\n", 11);
+	Log.f_Flush();
+	EXPECT_TRUE(gf_WaitFor([&] { return gf_ReadFile(Expected) == "Launching\r\n"; })) << gf_ReadFile(Expected);
+	// Lines after the flush wait for the next pass again.
+	Log.f_Write("Failed to initialize driver\r\n", 29);
+	std::this_thread::sleep_for(std::chrono::milliseconds(200));
+	EXPECT_EQ(gf_ReadFile(Expected), "Launching\r\n");
+}
+
 TEST(LogFile, SizeLimitStartsANewFileNamedAtTheLastWriteBeforeThePass)
 {
 	CTempFolder Folder;
