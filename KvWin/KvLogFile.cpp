@@ -30,6 +30,11 @@ void CKvLogFile::f_WriteLine(CStr Line)
 	fp_pInternal->f_Write(Line.f_GetStr(), Line.f_GetLen());
 }
 
+void CKvLogFile::f_Flush()
+{
+	fp_pInternal->f_Flush();
+}
+
 CKvLogFileInternal::CKvLogFileInternal(double FlushPeriod, NZel::NTime::CClock &Clock, NZel::NTime::CTimerContext &Timers)
 	: fp_Clock(Clock)
 	, fp_Timers(Timers)

@@ -24,6 +24,9 @@ public:
 	void f_Open(NZel::NStr::CStr Folder, NZel::uint64 MaxFileSize, NZel::NTime::CClockTime RolloverPeriod);
 	// Never touches the disk. Lines end with "\r\n" of their own; nothing is added.
 	void f_WriteLine(NZel::NStr::CStr Line);
+	// Wakes the writer for a pass now, so the lines given so far reach the file without
+	// waiting for the next regular pass. Returns at once.
+	void f_Flush();
 
 private:
 	std::unique_ptr<CKvLogFileInternal> fp_pInternal;

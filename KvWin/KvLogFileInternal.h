@@ -30,6 +30,7 @@ public:
 
 	void f_Open(NZel::NStr::CStr Folder, NZel::uint64 MaxFileSize, NZel::NTime::CClockTime RolloverPeriod);
 	void f_Write(const char *pData, NZel::int32 Length);
+	void f_Flush() { fp_WriterEvent.f_Signal(); }
 
 	NZel::int32 f_Execute() override;
 	NZel::NStr::CStr f_GetThreadName() override;

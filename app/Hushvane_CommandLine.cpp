@@ -41,6 +41,8 @@ namespace NHushvane
 			return "-RunAsProgram";
 		case ESwitch::Service:
 			return "-Service";
+		case ESwitch::CheckConfig:
+			return "-CheckConfig";
 		case ESwitch::None:
 			break;
 		}

@@ -18,6 +18,7 @@ namespace NHushvane
 		UninstallDrivers,
 		RunAsProgram,
 		Service,
+		CheckConfig,
 		None,
 	};
 

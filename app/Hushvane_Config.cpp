@@ -1,5 +1,6 @@
 #include "app/Hushvane_Config.h"
 #include "app/Hushvane_Compare.h"
+#include "app/Hushvane_ConfigScan.h"
 #include "zel/library/core/general/Zel_Format.h"
 
 #include <vector>
@@ -26,31 +27,11 @@ namespace NHushvane
 			{"abovenormal", EPriorityClass_AboveNormal},
 		};
 
-		// Backspace, tab, line feed, carriage return and space; nothing else separates words.
-		inline bool fg_IsSpace(char Byte)
-		{
-			return Byte == 8 || Byte == 9 || Byte == 10 || Byte == 13 || Byte == 32;
-		}
-
-		inline const char *fg_SkipSpace(const char *p)
-		{
-			while (fg_IsSpace(*p))
-				++p;
-			return p;
-		}
-
-		inline const char *fg_WordEnd(const char *p)
-		{
-			while (*p && !fg_IsSpace(*p))
-				++p;
-			return p;
-		}
-
-		CStr fg_Word(const char *pStart, const char *pEnd)
+		CStr fg_Word(const char *pStart, NZel::int32 Length)
 		{
 			CStr Word;
-			if (pEnd > pStart)
-				Word.f_Append(pStart, NZel::int32(pEnd - pStart));
+			if (Length > 0)
+				Word.f_Append(pStart, Length);
 			return Word;
 		}
 	}
@@ -65,30 +46,36 @@ namespace NHushvane
 		return EPriorityClass_Normal;
 	}
 
-	void gf_ParseConfig(const char *p, CProcessTable &Table, ICRunLog &Log)
+	bool gf_IsPriorityWord(const char *pWord)
 	{
-		while (*p)
+		for (const CPriorityWord &Word : gc_PriorityWords)
 		{
-			p = fg_SkipSpace(p);
-			if (*p == '#')
-			{
-				while (*p && *p != '\r' && *p != '\n')
-					++p;
-				if (*p == '\r')
-					++p;
-				if (*p == '\n')
-					++p;
-				continue;
-			}
-			const char *pNameEnd = fg_WordEnd(p);
-			CStr Name = fg_Word(p, pNameEnd);
-			p = fg_SkipSpace(pNameEnd);
-			const char *pWordEnd = fg_WordEnd(p);
-			CStr Word = fg_Word(p, pWordEnd);
-			p = pWordEnd;
+			if (gf_CompareNoCase(pWord, Word.m_pWord) == 0)
+				return true;
+		}
+		return false;
+	}
 
-			if (Name.f_IsEmpty() || Table.f_Find(Name.f_GetStr()))
+	const char *gf_GetPriorityClassName(uint32 PriorityClass)
+	{
+		for (const CPriorityWord &Word : gc_PriorityWords)
+		{
+			if (Word.m_Class == PriorityClass)
+				return Word.m_pWord;
+		}
+		return nullptr;
+	}
+
+	void gf_ParseConfig(const char *pText, CProcessTable &Table, ICRunLog &Log)
+	{
+		CConfigScanner Scanner(pText);
+		CConfigPair Pair;
+		while (Scanner.f_Next(Pair))
+		{
+			CStr Name = fg_Word(Pair.m_pName, Pair.m_NameLength);
+			if (Table.f_Find(Name.f_GetStr()))
 				continue;
+			CStr Word = fg_Word(Pair.m_pWord, Pair.m_WordLength);
 			CStr Line = CStr::CFormat("Added process {} with priority {}\r\n") << Name << Word;
 			Log.f_WriteLine(Line);
 			Table.f_Insert(Name, gf_GetPriorityClass(Word.f_GetStr()));

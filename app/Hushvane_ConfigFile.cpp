@@ -3,8 +3,6 @@
 #include "zel/library/core/file/Zel_File.h"
 #include "zel/library/core/general/Zel_Exception.h"
 
-#include <vector>
-
 namespace NHushvane
 {
 	namespace
@@ -13,25 +11,34 @@ namespace NHushvane
 		constexpr NZel::uint64 gc_MaxConfigSize = 64 * 1024 * 1024;
 	}
 
-	void gf_ReadConfig(CWorkerContextBase &Context)
+	NZel::NStr::CStr gf_GetConfigPath()
+	{
+		return NZel::NFile::gf_GetProgramFolder() + "/config";
+	}
+
+	bool gf_ReadConfigFile(const NZel::NStr::CStr &Path, std::vector<char> &Text)
 	{
 		using namespace NZel::NSys::NFile;
-		NZel::NStr::CStr Path = NZel::NFile::gf_GetProgramFolder() + "/config";
+		Text.assign(1, 0);
 		// A folder counts as present: opening it then fails, and that failure is reported.
 		if (!gf_Exists(Path, EExistsAccept_File | EExistsAccept_Folder))
-			return;
+			return false;
 
+		// Read-only, no sharing: nobody may change the file while it is read.
+		NZel::NFile::CFile File(Path, EOpenFlag_Read);
+		NZel::uint64 Size = File.f_GetSize();
+		if (Size > gc_MaxConfigSize)
+			DZelThrow(NZel::NFile::CExceptionFile, "Configuration file is too large");
+		Text.resize(size_t(Size) + 1, 0);
+		if (Size)
+			File.f_Read(Text.data(), NZel::uint32(Size));
+		return true;
+	}
+
+	void gf_ReadConfig(CWorkerContextBase &Context)
+	{
 		std::vector<char> Text;
-		{
-			// Read-only, no sharing: nobody may change the file while it is read.
-			NZel::NFile::CFile File(Path, EOpenFlag_Read);
-			NZel::uint64 Size = File.f_GetSize();
-			if (Size > gc_MaxConfigSize)
-				DZelThrow(NZel::NFile::CExceptionFile, "Configuration file is too large");
-			Text.resize(size_t(Size) + 1, 0);
-			if (Size)
-				File.f_Read(Text.data(), NZel::uint32(Size));
-		}
-		gf_ParseConfig(Text.data(), Context.f_GetProcessTable(), Context);
+		if (gf_ReadConfigFile(gf_GetConfigPath(), Text))
+			gf_ParseConfig(Text.data(), Context.f_GetProcessTable(), Context);
 	}
 }

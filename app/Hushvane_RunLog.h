@@ -9,6 +9,9 @@ namespace NHushvane
 	{
 	public:
 		virtual void f_WriteLine(NZel::NStr::CStr Line) = 0;
+		// Asks for the lines handed over so far to reach their destination now rather than at
+		// the next regular write; a log that writes at once has nothing to do.
+		virtual void f_Flush() {}
 
 	protected:
 		~ICRunLog() = default;

@@ -1,5 +1,6 @@
 // Entry point of hushvane.exe: makes the process's service object, writes the crash-report
 // settings, and runs the branch of the first switch found on the command line.
+#include "app/Hushvane_CheckConfig.h"
 #include "app/Hushvane_CommandLine.h"
 #include "app/Hushvane_Service.h"
 #include "app/Hushvane_Worker.h"
@@ -84,6 +85,8 @@ namespace
 			fg_SetCrashSettings(gc_ServiceSupportAddress, true);
 			Service.f_RunDispatcher();
 			return 0;
+		case ESwitch::CheckConfig:
+			return NHushvane::gf_RunCheckConfig();
 		case ESwitch::None:
 			break;
 		}

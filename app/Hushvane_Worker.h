@@ -13,7 +13,8 @@ namespace NHushvane
 	// Each run: a new log file with "Launching", the configuration read afresh, the driver
 	// brought up, every running process given its class, then process-creation records from
 	// the driver until a stop is requested. A stop is seen within about 100 ms; the run then
-	// needs 200 ms more before it ends.
+	// needs 200 ms more before it ends. A change of the configuration ends the run and begins
+	// the next at once, as a pause and a continue would.
 	class CHushvane_Main : public NZel::NThread::ICThread, private ICWorkerControl
 	{
 	public:
@@ -28,6 +29,9 @@ namespace NHushvane
 		NZel::NStr::CStr f_GetThreadName() override;
 
 	private:
+		// One run with a context of its own; true when the configuration changed and the next
+		// run is to begin at once.
+		bool fp_RunOnce();
 		bool f_IsStopRequested() override;
 		void f_WaitForStop(NZel::uint32 Milliseconds) override;
 

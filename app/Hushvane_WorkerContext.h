@@ -15,6 +15,7 @@ namespace NHushvane
 		~CWorkerContext() override;
 
 		void f_WriteLine(NZel::NStr::CStr Line) override;
+		void f_Flush() override;
 
 	private:
 		CKvLogFile fp_Log;

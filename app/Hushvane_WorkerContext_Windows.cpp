@@ -24,4 +24,9 @@ namespace NHushvane
 	{
 		fp_Log.f_WriteLine(Line);
 	}
+
+	void CWorkerContext::f_Flush()
+	{
+		fp_Log.f_Flush();
+	}
 }

@@ -61,6 +61,14 @@ namespace NHushvane
 	// while the service still reports running.
 	void gf_ApplyPriorityGuarded(ICRunLog &Log, NZel::uint32 ProcessId, FApplyPriority fApply = gf_ApplyPriority);
 
+	constexpr NZel::uint32 gc_ConfigReadAttempts = 10;
+	constexpr NZel::uint32 gc_ConfigReadRetryMs = 100;
+
+	// Reads the configuration into the context's table, trying again for about a second while
+	// a file that is there cannot be read (an editor may still hold it); only the last failure
+	// is written to the log. False when the configuration could not be read.
+	bool gf_ReadConfigPatiently(CWorkerContextDriver &Context);
+
 	// Gives every running process its class, in Toolhelp snapshot order; no snapshot, no sweep.
 	void gf_SweepProcesses(ICRunLog &Log, FApplyPriority fApply = gf_ApplyPriority);
 
@@ -68,7 +76,16 @@ namespace NHushvane
 	// of records taken.
 	NZel::uint32 gf_DrainDriver(CWorkerContextDriver &Context, FApplyPriority fApply = gf_ApplyPriority);
 
+	// How a run ended: asked to stop (or the driver did not come up), or the configuration
+	// changed and wants a new run.
+	enum class EWorkerRunEnd
+	{
+		Stopped,
+		ConfigChanged,
+	};
+
 	// "Launching", the configuration, the driver, the sweep, then records until Control asks
-	// to stop; the channel is closed when it returns. Reports through the context's log only.
-	void gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control, FApplyPriority fApply = gf_ApplyPriority);
+	// to stop or the configuration beside the program has changed; the channel is closed when
+	// it returns. Reports through the context's log only.
+	EWorkerRunEnd gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control, FApplyPriority fApply = gf_ApplyPriority);
 }

@@ -1,5 +1,8 @@
 #include "app/Hushvane_WorkerRun.h"
 #include "app/Hushvane_Config.h"
+#include "app/Hushvane_ConfigWatch.h"
+#include "app/Hushvane_Priority.h"
+#include "zel/library/core/file/Zel_File.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
@@ -39,14 +42,42 @@ namespace NHushvane
 		return Taken;
 	}
 
-	void gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control, FApplyPriority fApply)
+	bool gf_ReadConfigPatiently(CWorkerContextDriver &Context)
+	{
+		// An editor that has just saved the file may still hold it, and the reader asks for no
+		// sharing: a failed read of a file is tried again for a moment before it is reported.
+		// Nothing will make a folder readable.
+		using namespace NZel::NSys::NFile;
+		CStr Path = gf_GetConfigPath();
+		for (uint32 Attempt = 1; Attempt < gc_ConfigReadAttempts && gf_Exists(Path, EExistsAccept_File); ++Attempt)
+		{
+			try
+			{
+				gf_ReadConfig(Context);
+				return true;
+			}
+			catch (...)
+			{
+				Context.f_GetProcessTable().f_Clear();
+			}
+			Sleep(gc_ConfigReadRetryMs);
+		}
+		return gf_RunGuarded(Context, [&] { gf_ReadConfig(Context); });
+	}
+
+	EWorkerRunEnd gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control, FApplyPriority fApply)
 	{
 		Context.f_WriteLine(CStr("Launching\r\n"));
+		// Watched from before the read, so that an edit made while the table is read is not lost.
+		CConfigWatch Watch;
+		gf_StartConfigWatch(Watch, Context);
 
 		// An unreadable configuration (a folder named config, a locked file) is reported and
 		// the run goes on with an empty table: no process is changed on half a file.
-		if (!gf_RunGuarded(Context, [&] { gf_ReadConfig(Context); }))
+		if (!gf_ReadConfigPatiently(Context))
 			Context.f_GetProcessTable().f_Clear();
+		// The administrator who just saved the file sees at once what the run made of it.
+		Context.f_Flush();
 
 		bool bDriverUp = false;
 		gf_RunGuarded(Context, [&] { bDriverUp = gf_InitializeDriver(Context); });
@@ -54,20 +85,26 @@ namespace NHushvane
 		{
 			Context.f_CloseChannel();
 			Context.f_WriteLine(CStr("Failed to initialize driver\r\n"));
-			return;
+			return EWorkerRunEnd::Stopped;
 		}
 
+		EWorkerRunEnd End = EWorkerRunEnd::Stopped;
 		gf_RunGuarded(Context, [&] {
 			gf_SweepProcesses(Context, fApply);
 			while (!Control.f_IsStopRequested())
 			{
 				gf_DrainDriver(Context, fApply);
-				if (Context.f_GetEvent())
-					WaitForSingleObject(Context.f_GetEvent(), gc_WorkerWaitMs);
-				else
-					Control.f_WaitForStop(gc_WorkerWaitMs);
+				if (Watch.f_IsChangeDue())
+				{
+					End = EWorkerRunEnd::ConfigChanged;
+					break;
+				}
+				gf_WaitForWork(Context, Control, Watch);
 			}
 		});
 		Context.f_CloseChannel();
+		if (End == EWorkerRunEnd::ConfigChanged)
+			Context.f_WriteLine(CStr("Configuration changed, reading it again\r\n"));
+		return End;
 	}
 }

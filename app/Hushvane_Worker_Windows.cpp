@@ -44,22 +44,28 @@ namespace NHushvane
 	int32 CHushvane_Main::f_Execute()
 	{
 		fp_WakeEvent.f_Link(fp_WorkerEvent);
+		while (fp_RunOnce() && !f_IsStopRequested())
 		{
-			std::optional<CWorkerContext> Context;
-			try
-			{
-				Context.emplace();
-			}
-			catch (...)
-			{
-				// Without a log there is nothing to report to; the run cannot go on.
-			}
-			if (Context)
-				gf_RunWorker(*Context, *this);
-			Sleep(gc_WorkerEndPauseMs);
-			fp_WorkerEvent.f_Unlink();
 		}
+		fp_WorkerEvent.f_Unlink();
 		return 0;
+	}
+
+	bool CHushvane_Main::fp_RunOnce()
+	{
+		std::optional<CWorkerContext> Context;
+		try
+		{
+			Context.emplace();
+		}
+		catch (...)
+		{
+			// Without a log there is nothing to report to; the run cannot go on.
+		}
+		if (Context && gf_RunWorker(*Context, *this) == EWorkerRunEnd::ConfigChanged)
+			return true;
+		Sleep(gc_WorkerEndPauseMs);
+		return false;
 	}
 
 	void CHushvane_Main::f_UninstallDrivers()

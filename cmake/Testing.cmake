@@ -50,10 +50,12 @@ function(hv_bench name)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endfunction()
 
-# hv_fuzz(<name> SOURCES ... LIBS ... [SECONDS n]): a libFuzzer target (host build with clang);
-# CTest runs it briefly; scripts/fuzz runs every target longer on demand.
+# hv_fuzz(<name> SOURCES ... LIBS ... [SECONDS n] [SEEDS dir...]): a libFuzzer target (host
+# build with clang); CTest runs it briefly; scripts/fuzz runs every target longer on demand.
+# A target keeps what it finds in build/host/fuzz/<name>.corpus and starts from that and from
+# the SEEDS folders (listed in <name>.seeds for scripts/fuzz).
 function(hv_fuzz name)
-  cmake_parse_arguments(F "" "SECONDS" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(F "" "SECONDS" "SOURCES;LIBS;SEEDS" ${ARGN})
   if(NOT HV_FUZZ)
     return()
   endif()
@@ -66,7 +68,14 @@ function(hv_fuzz name)
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  set(corpus)
+  if(F_SEEDS)
+    set(corpus ${CMAKE_BINARY_DIR}/fuzz/${name}.corpus)
+    file(MAKE_DIRECTORY ${corpus} ${F_SEEDS})
+    string(REPLACE ";" " " seeds "${F_SEEDS}")
+    file(WRITE ${CMAKE_BINARY_DIR}/fuzz/${name}.seeds "${seeds}\n")
+  endif()
   add_test(NAME fuzz.${name}
-    COMMAND ${name} -max_total_time=${F_SECONDS} -print_final_stats=0 -close_fd_mask=3)
+    COMMAND ${name} -max_total_time=${F_SECONDS} -print_final_stats=0 -close_fd_mask=3 ${corpus} ${F_SEEDS})
   set_tests_properties(fuzz.${name} PROPERTIES TIMEOUT 300 LABELS fuzz)
 endfunction()

@@ -72,7 +72,28 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, FindSwitch,
 		CSwitchCase{"-Service -UninstallDrivers", ESwitch::UninstallDrivers},
 		CSwitchCase{"-StartService -RemoveService", ESwitch::Remove},
 		CSwitchCase{"-Service -RunAsProgram", ESwitch::RunAsProgram},
-		CSwitchCase{"foo-StopServicebar", ESwitch::Stop}));
+		CSwitchCase{"foo-StopServicebar", ESwitch::Stop},
+		CSwitchCase{"-CheckConfig", ESwitch::CheckConfig},
+		CSwitchCase{"-checkconfig", ESwitch::None},
+		CSwitchCase{"-CheckConfig -Service", ESwitch::Service},
+		CSwitchCase{"-CheckConfig -RunAsProgram", ESwitch::RunAsProgram}));
+
+TEST(SwitchText, NoSwitchOccursInsideAnother)
+{
+	// Otherwise the longer switch alone would also find the shorter one's row.
+	for (int Outer = 0; Outer < int(ESwitch::None); ++Outer)
+	{
+		for (int Inner = 0; Inner < int(ESwitch::None); ++Inner)
+		{
+			const char *pOuter = NHushvane::gf_GetSwitchText(ESwitch(Outer));
+			const char *pInner = NHushvane::gf_GetSwitchText(ESwitch(Inner));
+			if (Outer != Inner)
+			{
+				EXPECT_EQ(gf_FindText(pOuter, pInner), -1) << pInner << " in " << pOuter;
+			}
+		}
+	}
+}
 
 TEST(SwitchText, EveryRowHasItsTextAndFindsItself)
 {

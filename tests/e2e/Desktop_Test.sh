@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Desktop behaviour of hushvane.exe as real windows under X (Xvfb) with xdotool: the help box,
-# the failure boxes of the commands, and program mode's tray icon with its menu.
+# the failure boxes of the commands, the configuration check's box, and program mode's tray icon
+# with its menu.
 #   Desktop_Test.sh <case> <hushvane.exe> <wine prefix>
 # Needs DISPLAY; exits 77 (skipped) without one or without xdotool.
 set -uo pipefail
@@ -32,9 +33,14 @@ cleanup() {
 trap cleanup EXIT
 
 # start_program <args...>: runs the program in the background; its exit code goes to $work/rc.
+# With no_output set it gets no standard output at all, as when started from Explorer.
 start_program() {
   rm -f "$work/rc"
-  (cd "$work" && timeout 120 "$wine" ./hushvane.exe "$@" >/dev/null 2>&1 </dev/null; echo $? >"$work/rc") &
+  if [ -n "${no_output:-}" ]; then
+    (cd "$work" && timeout 120 "$wine" ./hushvane.exe "$@" >&- 2>&- </dev/null; echo $? >"$work/rc") &
+  else
+    (cd "$work" && timeout 120 "$wine" ./hushvane.exe "$@" >/dev/null 2>&1 </dev/null; echo $? >"$work/rc") &
+  fi
   pid=$!
 }
 
@@ -133,6 +139,11 @@ case $case_name in
     # An earlier row wins: this registers (and succeeds silently), it does not run the service.
     expect_no_box 0 -Service -AddService
     expect_no_box 0 -RemoveService
+    ;;
+  CheckConfigBox)
+    # Without a standard output or a console to write to, the report comes in a box.
+    printf 'game.exe high\r\nnotepad idle\r\n' >"$work/config"
+    no_output=1 expect_box "Hushvane configuration check" 2 -CheckConfig
     ;;
   TrayDoubleClick)
     echo "hushvane.exe high" >"$work/config"

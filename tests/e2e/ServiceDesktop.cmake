@@ -13,7 +13,10 @@ hv_test(service_e2e_tests
     ${CMAKE_CURRENT_SOURCE_DIR}/WorkerSupport_Windows.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/ProgramFolder_Test_Windows.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/ServicePending_Test_Windows.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/ServiceSupport_Windows.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/Service_Test_Windows.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/CheckConfig_Test_Windows.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/Reload_Test_Windows.cpp
   LIBS hushvane_core hushvane_test_driver_support
   SERIAL TIMEOUT 300 LABELS wine)
 set_target_properties(service_e2e_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${hv_service_e2e_dir})
@@ -34,7 +37,7 @@ add_custom_command(TARGET service_e2e_tests POST_BUILD
 # Desktop cases run as shell scripts driving X with xdotool; without a display they report
 # themselves skipped.
 if(HV_ARCH STREQUAL "x64")
-  foreach(case HelpBox CommandBoxes TrayDoubleClick TrayMenu)
+  foreach(case HelpBox CommandBoxes CheckConfigBox TrayDoubleClick TrayMenu)
     add_test(NAME e2e.Desktop.${case}
       COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/Desktop_Test.sh ${case} $<TARGET_FILE:hushvane> ${HV_WINE_PREFIX})
     set_tests_properties(e2e.Desktop.${case} PROPERTIES

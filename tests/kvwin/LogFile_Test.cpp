@@ -114,7 +114,7 @@ TEST(LogFile, FileNamesFromUtcTime)
 	EXPECT_EQ(CKvLogFileInternal().f_GetThreadName(), CStr("Kv_LogFile"));
 }
 
-TEST(LogFile, WriteLineNeverTouchesTheDiskAndTheLastLinesReachTheFile)
+TEST(LogFile, WriteLineNeverTouchesTheDiskAFlushOrTheCloseWritesTheLines)
 {
 	CTempFolder Folder;
 	std::string LogFolder = Folder.f_Path("Log");
@@ -127,9 +127,14 @@ TEST(LogFile, WriteLineNeverTouchesTheDiskAndTheLastLinesReachTheFile)
 		// The first pass makes the folder and the file even before anything is written.
 		ASSERT_TRUE(gf_WaitFor([&] { return std::filesystem::exists(Expected); })) << Expected;
 		Log.f_Write("Launching\r\n", 11);
-		Log.f_Write("Failed to initialize driver\r\n", 29);
 		std::this_thread::sleep_for(std::chrono::milliseconds(200));
 		EXPECT_EQ(gf_ReadFile(Expected), "");
+		// A flush writes what was given at once, without waiting for the period.
+		Log.f_Flush();
+		EXPECT_TRUE(gf_WaitFor([&] { return gf_ReadFile(Expected) == "Launching\r\n"; })) << gf_ReadFile(Expected);
+		Log.f_Write("Failed to initialize driver\r\n", 29);
+		std::this_thread::sleep_for(std::chrono::milliseconds(200));
+		EXPECT_EQ(gf_ReadFile(Expected), "Launching\r\n");
 	}
 	EXPECT_EQ(gf_ReadFile(Expected), "Launching\r\nFailed to initialize driver\r\n");
 	EXPECT_EQ(gf_ReadFolder(LogFolder).size(), 1u);
