@@ -3,7 +3,7 @@
 #   msiexec /i /qn     installs the files, registers the service as -AddService does, starts it and
 #                      its driver; the worker's log appears
 #   an edited config   survives msiexec /i /qn of a package with a higher version (major upgrade),
-#                      which the upgraded service reads
+#                      which the upgraded service reads; the older package then refuses to install
 #   msiexec /x /qn     stops and removes the service and the kernel service, takes the driver image
 #                      out of System32\drivers, and leaves nothing but config and Log\
 # msiexec's own logs are kept in <work folder>/msi-logs for a failure's diagnosis.
@@ -79,6 +79,11 @@ w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep
   || fault "the installed version is not $upgrade_version after the upgrade"
 wait_for 30 running Hushvane || fault "the service is not running after the upgrade"
 wait_for 30 log_with "Added process hv_child.exe with priority high" || fault "the upgraded service did not read the kept config"
+
+# An older package refuses to replace a newer one.
+msiexec downgrade.log /i "$msi" && fault "msiexec /i of the older version $version succeeded over $upgrade_version"
+w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep -q "DisplayVersion *REG_SZ *$upgrade_version$" \
+  || fault "the older package changed the installed version"
 
 # --- Uninstall -------------------------------------------------------------------------------------
 msiexec uninstall.log /x "$upgrade_msi" || fault "msiexec /x exited with $?"

@@ -39,12 +39,37 @@ check_layout() {
     fi
     grep -q "Hushvane $version" "$dist/$arch/README.txt" || fault "$arch/README.txt does not name version $version"
     check_debug_link "$dist/$arch/hushvane.exe"
+    check_msi "$arch"
   done
 
   # The list covers every other file, and every sum matches.
   diff <(cd "$dist" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort) \
        <(awk '{ print $2 }' "$dist/SHA256SUMS" | LC_ALL=C sort) >/dev/null || fault "SHA256SUMS does not list every file"
   (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fault "SHA256SUMS does not match the files"
+}
+
+# The MSI's tables, for both architectures (Wine installs only the x64 one here): its platform and
+# folder, the folder's files, the service, the config that is never replaced nor removed, and
+# the failure actions.
+check_msi() {
+  local arch=$1 msi=$dist/hushvane-$version-$1.msi template folder attributes
+  table() { msiinfo export "$msi" "$1" | tr -d '\r'; }
+  if [ "$arch" = x64 ]; then
+    template=x64 folder=ProgramFiles64Folder attributes=$((0x10 | 0x80 | 0x100))
+  else
+    template=Intel folder=ProgramFilesFolder attributes=$((0x10 | 0x80))
+  fi
+  msiinfo suminfo "$msi" | tr -d '\r' | grep -qx "Template: $template;1033" || fault "$arch MSI is not for the $template platform"
+  table Directory | grep -qP "^INSTALLDIR\t$folder\tHushvane$" || fault "$arch MSI does not install to $folder\\Hushvane"
+  diff <(printf '%s\n' "${folder_files[@]}" | LC_ALL=C sort) \
+       <(table File | tail -n +4 | cut -f3 | LC_ALL=C sort) >/dev/null \
+    || fault "$arch MSI does not hold the files of $arch/"
+  table ServiceInstall | grep -qP '^\w+\tHushvane\tHushvane\t16\t2\t1\t\t\t\t\t-Service Hushvane\tProgram\tSets the priority class of processes at process launch\.$' \
+    || fault "$arch MSI does not register the service as -AddService does"
+  table Component | grep -qP "^Config\t\S+\tINSTALLDIR\t$attributes\t" \
+    || fault "$arch MSI may replace or remove config"
+  table MsiServiceConfigFailureActions | grep -qP '^\w+\tHushvane\t5\t86400\tRebooting the server in response to crash of Hushvane crash\.\t\t1\[~\]1\[~\]0\t0\[~\]0\[~\]0\tProgram$' \
+    || fault "$arch MSI lacks the service's failure actions"
 }
 
 # The executable carries no DWARF of its own, names hushvane.exe.debug with the right CRC, and
