@@ -15,3 +15,9 @@ function(hv_split_debug_info target)
     COMMENT "Splitting the debug information of ${target}"
     VERBATIM)
 endfunction()
+
+# The debug information names sources relative to the source tree, not by the folder this build
+# happened to run in: a shipped .debug file carries no path of the build machine.
+if(WIN32)
+  add_compile_options(-fdebug-prefix-map=${CMAKE_SOURCE_DIR}=.)
+endif()
