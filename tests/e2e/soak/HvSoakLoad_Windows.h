@@ -1,0 +1,76 @@
+// The soak's load on the running service: launches fed through the test driver, the checker
+// that sees each one get its class, the controller that pauses the service and cycles the
+// kernel driver, and the sampler of the service process.
+#pragma once
+
+#include "KvWin/KvWindowsHandles.h"
+#include "tests/e2e/soak/SoakReport.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace NHvSoak
+{
+	// Writes the soak's config beside this program and copies IdleExe under every soak name.
+	bool gf_Prepare(const std::string &IdleExe);
+
+	class CSoakLoad
+	{
+	public:
+		CSoakLoad();
+		~CSoakLoad();
+		CSoakLoad(const CSoakLoad &) = delete;
+		CSoakLoad &operator=(const CSoakLoad &) = delete;
+
+		// Drives the service for Seconds, printing a table row per interval; false when the
+		// service or its driver could not be found at the start (the reason is printed).
+		bool f_Run(double Seconds, std::vector<CInterval> &Intervals);
+		std::uint32_t f_GetControlFailures() const { return fp_ControlFailures.load(); }
+
+	private:
+		struct CLaunch
+		{
+			CKvKernelHandle m_hProcess;
+			DWORD m_Expected = 0; // the configured class; 0 for an unlisted name
+			double m_FedAt = 0;   // seconds since the start
+		};
+
+		// The counters of the interval being sampled; guarded by fp_Lock.
+		struct CCounts
+		{
+			std::uint32_t m_Fed = 0, m_Applied = 0, m_Lost = 0, m_LostDown = 0, m_NotFed = 0, m_Wrong = 0;
+			std::vector<double> m_Latencies;
+			std::string m_Events;
+		};
+
+		double fp_Now() const;
+		void fp_Launcher();
+		void fp_Controller();
+		void fp_Check(bool bFinal);
+		void fp_Event(const char *pText);
+		bool fp_WasDown(double Time);
+		CInterval fp_Sample();
+
+		bool fp_PauseAndContinue(bool bBigConfig);
+		bool fp_CycleDriver();
+
+		LARGE_INTEGER fp_Start = {};
+		LARGE_INTEGER fp_Frequency = {};
+		double fp_Seconds = 0;
+		std::atomic<bool> fp_bStop{false};
+		std::atomic<std::uint32_t> fp_ControlFailures{0};
+		CKvKernelHandle fp_hService; // the service's process, for its handle count and memory
+
+		std::mutex fp_Lock;
+		std::vector<CLaunch> fp_Pending;
+		CCounts fp_Counts;
+		// Times the driver was down, from the stop request until the worker could have taken
+		// records again; an open window ends at infinity.
+		std::vector<std::pair<double, double>> fp_DownWindows;
+	};
+}
