@@ -1,7 +1,9 @@
 #include "tests/e2e/soak/HvSoakLoad_Windows.h"
 #include "tests/driver/support/TestDriverClient_Windows.h"
 
-#include <psapi.h>
+#include <winternl.h>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <fstream>
@@ -21,6 +23,12 @@ namespace NHvSoak
 		constexpr double gc_DownAfter = 1;        // the worker's way back to the new device
 		constexpr int gc_FillerEntries = 1600;    // "Added process" lines well over one log file
 		constexpr DWORD gc_StateWaitMs = 60000;
+		// Starting a process costs Wine far more than the worker's part of a launch; a loaded
+		// machine could not start 20 a second. Processes are started as fast as the machine
+		// allows, and between them earlier ones are set back to normal and fed again.
+		constexpr size_t gc_FreshWaiting = 4;
+		constexpr std::uint32_t gc_MaxUses = 20;
+		constexpr size_t gc_MaxReusable = 50;
 
 		struct CName
 		{
@@ -90,6 +98,37 @@ namespace NHvSoak
 			return ControlService(hService.f_Get(), Control, &Status) && fg_WaitForState(hService, Expected);
 		}
 
+		// A process's handle count and private bytes from the system's process list: Wine
+		// answers GetProcessHandleCount with 0 for every process, and keeps the list's
+		// figures (its private bytes are the process's anonymous memory, resident or swapped).
+		void fg_ReadProcessFigures(DWORD ProcessId, std::uint32_t &Handles, std::uint64_t &PrivateBytes)
+		{
+			Handles = 0;
+			PrivateBytes = 0;
+			std::vector<std::uint64_t> Buffer(64 * 1024);
+			ULONG Needed = 0;
+			NTSTATUS Status;
+			while ((Status = NtQuerySystemInformation(SystemProcessInformation, Buffer.data(), ULONG(Buffer.size() * 8), &Needed)) ==
+				NTSTATUS(0xC0000004L)) // STATUS_INFO_LENGTH_MISMATCH
+				Buffer.resize(Buffer.size() * 2);
+			if (Status != 0)
+				return;
+			const BYTE *pEntry = reinterpret_cast<const BYTE *>(Buffer.data());
+			for (;;)
+			{
+				const auto *pProcess = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION *>(pEntry);
+				if (DWORD(reinterpret_cast<ULONG_PTR>(pProcess->UniqueProcessId)) == ProcessId)
+				{
+					Handles = pProcess->HandleCount;
+					PrivateBytes = std::max<std::uint64_t>(pProcess->PrivatePageCount, pProcess->VirtualMemoryCounters.PagefileUsage);
+					return;
+				}
+				if (!pProcess->NextEntryOffset)
+					return;
+				pEntry += pProcess->NextEntryOffset;
+			}
+		}
+
 		std::uint32_t fg_CountLogFiles()
 		{
 			std::uint32_t Count = 0;
@@ -124,8 +163,16 @@ namespace NHvSoak
 
 	CSoakLoad::~CSoakLoad()
 	{
-		for (CLaunch &Launch : fp_Pending)
-			TerminateProcess(Launch.m_hProcess.f_Get(), 0);
+		auto fEnd = [](std::vector<CLaunch> &List) {
+			for (CLaunch &Launch : List)
+				TerminateProcess(Launch.m_hProcess.f_Get(), 0);
+		};
+		fEnd(fp_Pending);
+		for (size_t i = 0; i < 4; ++i)
+		{
+			fEnd(fp_Fresh[i]);
+			fEnd(fp_Reusable[i]);
+		}
 	}
 
 	double CSoakLoad::fp_Now() const
@@ -151,35 +198,92 @@ namespace NHvSoak
 		return false;
 	}
 
+	void CSoakLoad::fp_Spawner()
+	{
+		std::string Folder = fg_Folder();
+		while (!fp_bStop)
+		{
+			// The name with the fewest processes waiting to be fed.
+			size_t Name = 0;
+			{
+				std::lock_guard<std::mutex> Guard(fp_Lock);
+				for (size_t i = 1; i < 4; ++i)
+					if (fp_Fresh[i].size() < fp_Fresh[Name].size())
+						Name = i;
+				if (fp_Fresh[Name].size() >= gc_FreshWaiting)
+				{
+					Name = 4;
+				}
+			}
+			if (Name == 4)
+			{
+				Sleep(10);
+				continue;
+			}
+			std::string Path = Folder + "\\" + gc_Names[Name].m_pName;
+			std::string CommandLine = "\"" + Path + "\" 600";
+			STARTUPINFOA Startup = {};
+			Startup.cb = sizeof(Startup);
+			PROCESS_INFORMATION Info = {};
+			if (!CreateProcessA(Path.c_str(), CommandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &Startup, &Info))
+			{
+				Sleep(100);
+				continue;
+			}
+			CloseHandle(Info.hThread);
+			CLaunch Launch;
+			Launch.m_hProcess = CKvKernelHandle(Info.hProcess);
+			Launch.m_ProcessId = Info.dwProcessId;
+			Launch.m_Name = Name;
+			Launch.m_Expected = gc_Names[Name].m_Class;
+			std::lock_guard<std::mutex> Guard(fp_Lock);
+			fp_Fresh[Name].push_back(std::move(Launch));
+		}
+	}
+
+	bool CSoakLoad::fp_TakeProcess(size_t Name, CLaunch &Launch)
+	{
+		std::lock_guard<std::mutex> Guard(fp_Lock);
+		std::vector<CLaunch> &List = !fp_Fresh[Name].empty() ? fp_Fresh[Name] : fp_Reusable[Name];
+		if (List.empty())
+			return false;
+		Launch = std::move(List.front());
+		List.erase(List.begin());
+		return true;
+	}
+
+	void CSoakLoad::fp_Retire(CLaunch &&Launch)
+	{
+		// With the lock held.
+		if (Launch.m_Uses < gc_MaxUses && fp_Reusable[Launch.m_Name].size() < gc_MaxReusable)
+			fp_Reusable[Launch.m_Name].push_back(std::move(Launch));
+		else
+			TerminateProcess(Launch.m_hProcess.f_Get(), 0);
+	}
+
 	void CSoakLoad::fp_Launcher()
 	{
 		CKvFileHandle hDevice;
-		std::string Folder = fg_Folder();
 		double Next = fp_Now();
 		for (std::uint64_t i = 0; !fp_bStop; ++i)
 		{
 			double Now = fp_Now();
 			if (Now < Next)
 				Sleep(DWORD((Next - Now) * 1000));
-			// A launcher that fell behind (a loaded machine) catches up at its own pace, no burst.
+			// A launcher that fell behind (a loaded machine) goes on at its pace, with no burst.
 			Next = std::max(Next + gc_LaunchPeriod, fp_Now() - gc_LaunchPeriod);
 
-			const CName &Name = gc_Names[i % 4];
-			std::string Path = Folder + "\\" + Name.m_pName;
-			std::string CommandLine = "\"" + Path + "\" 60";
-			STARTUPINFOA Startup = {};
-			Startup.cb = sizeof(Startup);
-			PROCESS_INFORMATION Info = {};
-			if (!CreateProcessA(Path.c_str(), CommandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &Startup, &Info))
-				continue;
-			CloseHandle(Info.hThread);
 			CLaunch Launch;
-			Launch.m_hProcess = CKvKernelHandle(Info.hProcess);
-			Launch.m_Expected = Name.m_Class;
+			if (!fp_TakeProcess(i % 4, Launch))
+				continue;
+			bool bFresh = Launch.m_Uses++ == 0;
+			// A process fed again starts over from the class a new process has.
+			if (!bFresh)
+				SetPriorityClass(Launch.m_hProcess.f_Get(), NORMAL_PRIORITY_CLASS);
 
 			if (!hDevice)
 				hDevice = NHushvaneTest::gf_OpenHushvaneDevice();
-			bool bFed = hDevice && NHushvaneTest::gf_FeedProcessEvent(hDevice.f_Get(), GetCurrentProcessId(), Info.dwProcessId, true);
+			bool bFed = hDevice && NHushvaneTest::gf_FeedProcessEvent(hDevice.f_Get(), GetCurrentProcessId(), Launch.m_ProcessId, true);
 			Launch.m_FedAt = fp_Now();
 			std::lock_guard<std::mutex> Guard(fp_Lock);
 			if (!bFed)
@@ -187,10 +291,11 @@ namespace NHvSoak
 				// No driver to take it: the device is opened afresh for the next launch.
 				hDevice.f_Reset();
 				++fp_Counts.m_NotFed;
-				TerminateProcess(Launch.m_hProcess.f_Get(), 0);
+				fp_Retire(std::move(Launch));
 				continue;
 			}
 			++fp_Counts.m_Fed;
+			fp_Counts.m_Fresh += bFresh;
 			fp_Pending.push_back(std::move(Launch));
 		}
 	}
@@ -229,7 +334,7 @@ namespace NHvSoak
 
 			if (bDone)
 			{
-				TerminateProcess(Launch.m_hProcess.f_Get(), 0);
+				fp_Retire(std::move(Launch));
 				fp_Pending[i] = std::move(fp_Pending.back());
 				fp_Pending.pop_back();
 			}
@@ -309,14 +414,7 @@ namespace NHvSoak
 	{
 		CInterval Interval;
 		Interval.m_EndSeconds = fp_Now();
-		Interval.m_Handles = 0;
-		DWORD Handles = 0;
-		if (GetProcessHandleCount(fp_hService.f_Get(), &Handles))
-			Interval.m_Handles = Handles;
-		PROCESS_MEMORY_COUNTERS_EX Memory = {};
-		Memory.cb = sizeof(Memory);
-		if (GetProcessMemoryInfo(fp_hService.f_Get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&Memory), sizeof(Memory)))
-			Interval.m_PrivateBytes = Memory.PrivateUsage;
+		fg_ReadProcessFigures(fp_ServiceId, Interval.m_Handles, Interval.m_PrivateBytes);
 		Interval.m_LogFiles = fg_CountLogFiles();
 
 		CCounts Counts;
@@ -325,6 +423,7 @@ namespace NHvSoak
 			std::swap(Counts, fp_Counts);
 		}
 		Interval.m_Fed = Counts.m_Fed;
+		Interval.m_Fresh = Counts.m_Fresh;
 		Interval.m_Applied = Counts.m_Applied;
 		Interval.m_Lost = Counts.m_Lost;
 		Interval.m_LostDown = Counts.m_LostDown;
@@ -346,7 +445,7 @@ namespace NHvSoak
 			return false;
 		}
 		DWORD ProcessId = fg_Query(hService).dwProcessId;
-		fp_hService = CKvKernelHandle(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ProcessId));
+		fp_ServiceId = ProcessId;
 		ULONGLONG End = GetTickCount64() + 60000;
 		while (!NHushvaneTest::gf_OpenHushvaneDevice())
 		{
@@ -361,6 +460,7 @@ namespace NHvSoak
 		std::fflush(stdout);
 
 		QueryPerformanceCounter(&fp_Start);
+		std::thread Spawner([this] { fp_Spawner(); });
 		std::thread Launcher([this] { fp_Launcher(); });
 		std::thread Controller([this] { fp_Controller(); });
 		double NextSample = gc_SamplePeriod;
@@ -377,6 +477,7 @@ namespace NHvSoak
 			Sleep(1);
 		}
 		fp_bStop = true;
+		Spawner.join();
 		Launcher.join();
 		Controller.join();
 		// The last launches get their full time before the final count.
@@ -384,9 +485,12 @@ namespace NHvSoak
 		while (fp_Now() < Drain)
 		{
 			fp_Check(false);
-			std::lock_guard<std::mutex> Guard(fp_Lock);
-			if (fp_Pending.empty())
-				break;
+			{
+				std::lock_guard<std::mutex> Guard(fp_Lock);
+				if (fp_Pending.empty())
+					break;
+			}
+			Sleep(1);
 		}
 		fp_Check(true);
 		CInterval Last = fp_Sample();
@@ -395,6 +499,7 @@ namespace NHvSoak
 		{
 			CInterval &Previous = Intervals.back();
 			Previous.m_Fed += Last.m_Fed;
+			Previous.m_Fresh += Last.m_Fresh;
 			Previous.m_Applied += Last.m_Applied;
 			Previous.m_Lost += Last.m_Lost;
 			Previous.m_LostDown += Last.m_LostDown;

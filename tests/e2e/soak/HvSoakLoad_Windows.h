@@ -36,20 +36,26 @@ namespace NHvSoak
 		struct CLaunch
 		{
 			CKvKernelHandle m_hProcess;
-			DWORD m_Expected = 0; // the configured class; 0 for an unlisted name
-			double m_FedAt = 0;   // seconds since the start
+			DWORD m_ProcessId = 0;
+			size_t m_Name = 0;     // index into the soak's names
+			DWORD m_Expected = 0;  // the configured class; 0 for an unlisted name
+			double m_FedAt = 0;    // seconds since the start
+			std::uint32_t m_Uses = 0;
 		};
 
 		// The counters of the interval being sampled; guarded by fp_Lock.
 		struct CCounts
 		{
-			std::uint32_t m_Fed = 0, m_Applied = 0, m_Lost = 0, m_LostDown = 0, m_NotFed = 0, m_Wrong = 0;
+			std::uint32_t m_Fed = 0, m_Fresh = 0, m_Applied = 0, m_Lost = 0, m_LostDown = 0, m_NotFed = 0, m_Wrong = 0;
 			std::vector<double> m_Latencies;
 			std::string m_Events;
 		};
 
 		double fp_Now() const;
+		void fp_Spawner();
 		void fp_Launcher();
+		bool fp_TakeProcess(size_t Name, CLaunch &Launch);
+		void fp_Retire(CLaunch &&Launch);
 		void fp_Controller();
 		void fp_Check(bool bFinal);
 		void fp_Event(const char *pText);
@@ -64,10 +70,14 @@ namespace NHvSoak
 		double fp_Seconds = 0;
 		std::atomic<bool> fp_bStop{false};
 		std::atomic<std::uint32_t> fp_ControlFailures{0};
-		CKvKernelHandle fp_hService; // the service's process, for its handle count and memory
+		DWORD fp_ServiceId = 0; // the service's process, for its handle count and memory
 
 		std::mutex fp_Lock;
 		std::vector<CLaunch> fp_Pending;
+		// Processes started and not yet fed, and processes whose launch has been judged and
+		// that may be fed again as a new launch; one list per name.
+		std::vector<CLaunch> fp_Fresh[4];
+		std::vector<CLaunch> fp_Reusable[4];
 		CCounts fp_Counts;
 		// Times the driver was down, from the stop request until the worker could have taken
 		// records again; an open window ends at infinity.

@@ -18,7 +18,7 @@ namespace NHvSoak
 	std::string gf_TableHeader()
 	{
 		char Line[256];
-		std::snprintf(Line, sizeof(Line), "%7s %5s %7s %4s %9s %6s %5s %8s %8s %7s %11s %5s  %s", "time s", "fed", "applied", "lost",
+		std::snprintf(Line, sizeof(Line), "%7s %5s %5s %7s %4s %9s %6s %5s %8s %8s %7s %11s %5s  %s", "time s", "fed", "fresh", "applied", "lost",
 			"lost-down", "notfed", "wrong", "med ms", "p99 ms", "handles", "private KiB", "logs", "events");
 		return Line;
 	}
@@ -26,8 +26,8 @@ namespace NHvSoak
 	std::string gf_TableRow(const CInterval &Interval)
 	{
 		char Line[512];
-		std::snprintf(Line, sizeof(Line), "%7.0f %5u %7u %4u %9u %6u %5u %8.2f %8.2f %7u %11" PRIu64 " %5u  %s", Interval.m_EndSeconds,
-			Interval.m_Fed, Interval.m_Applied, Interval.m_Lost, Interval.m_LostDown, Interval.m_NotFed, Interval.m_Wrong,
+		std::snprintf(Line, sizeof(Line), "%7.0f %5u %5u %7u %4u %9u %6u %5u %8.2f %8.2f %7u %11" PRIu64 " %5u  %s",
+			Interval.m_EndSeconds, Interval.m_Fed, Interval.m_Fresh, Interval.m_Applied, Interval.m_Lost, Interval.m_LostDown, Interval.m_NotFed, Interval.m_Wrong,
 			Interval.m_MedianMs, Interval.m_P99Ms, Interval.m_Handles, Interval.m_PrivateBytes / 1024, Interval.m_LogFiles,
 			Interval.m_Events.c_str());
 		return Line;

@@ -14,6 +14,8 @@ namespace NHvSoak
 	{
 		double m_EndSeconds = 0;
 		std::uint32_t m_Fed = 0;          // creations fed through the driver
+		std::uint32_t m_Fresh = 0;        // of those, processes started for the feed (the others
+		                                  // are earlier ones set back to normal and fed again)
 		std::uint32_t m_Applied = 0;      // listed launches that got their class
 		std::uint32_t m_Lost = 0;         // listed launches that never got it, driver up
 		std::uint32_t m_LostDown = 0;     // the same while the driver was down or coming back
