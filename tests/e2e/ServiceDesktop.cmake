@@ -11,6 +11,7 @@ set(hv_service_e2e_dir ${CMAKE_CURRENT_BINARY_DIR}/service)
 hv_test(service_e2e_tests
   SOURCES
     ${CMAKE_CURRENT_SOURCE_DIR}/WorkerSupport_Windows.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/ServiceSupport_Windows.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/Service_Test_Windows.cpp
   LIBS hushvane_core hushvane_test_driver_support
   SERIAL TIMEOUT 300 LABELS wine)

@@ -3,6 +3,7 @@
 // service that is not there. The program, the test driver image and the helper processes sit
 // beside this test program.
 #include "KvWin/KvWindowsHandles.h"
+#include "tests/e2e/ServiceSupport_Windows.h"
 #include "tests/e2e/WorkerSupport_Windows.h"
 
 #include <gtest/gtest.h>
@@ -17,128 +18,7 @@ using namespace NHushvaneTest;
 
 namespace
 {
-	constexpr const char *gc_ServiceName = "Hushvane";
 	constexpr const char *gc_ServiceKey = "SYSTEM\\CurrentControlSet\\Services\\Hushvane";
-	constexpr DWORD gc_CommandTimeoutMs = 120000;
-
-	CKvServiceHandle fg_OpenService(DWORD Access)
-	{
-		CKvServiceHandle Manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-		if (!Manager.f_IsValid())
-			return CKvServiceHandle();
-		return CKvServiceHandle(OpenServiceA(Manager.f_Get(), gc_ServiceName, Access));
-	}
-
-	bool fg_ServiceExists()
-	{
-		return fg_OpenService(SERVICE_QUERY_STATUS).f_IsValid();
-	}
-
-	SERVICE_STATUS_PROCESS fg_QueryStatus()
-	{
-		SERVICE_STATUS_PROCESS Status = {};
-		CKvServiceHandle Service = fg_OpenService(SERVICE_QUERY_STATUS);
-		DWORD Needed = 0;
-		if (Service.f_IsValid())
-			QueryServiceStatusEx(Service.f_Get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&Status), sizeof(Status), &Needed);
-		return Status;
-	}
-
-	bool fg_WaitForState(DWORD State)
-	{
-		return gf_WaitUntil([State] { return fg_QueryStatus().dwCurrentState == State; }, 60000);
-	}
-
-	bool fg_Control(DWORD Control)
-	{
-		CKvServiceHandle Service = fg_OpenService(SERVICE_PAUSE_CONTINUE | SERVICE_STOP | SERVICE_QUERY_STATUS);
-		SERVICE_STATUS Status = {};
-		return Service.f_IsValid() && ControlService(Service.f_Get(), Control, &Status);
-	}
-
-	// Stops and deletes the program's service by the manager's own means, so each test starts on
-	// a machine without it.
-	void fg_RemoveServiceDirectly()
-	{
-		if (!fg_ServiceExists())
-			return;
-		DWORD ProcessId = fg_QueryStatus().dwProcessId;
-		fg_Control(SERVICE_CONTROL_STOP);
-		fg_WaitForState(SERVICE_STOPPED);
-		if (ProcessId)
-		{
-			HANDLE hProcess = OpenProcess(SYNCHRONIZE, FALSE, ProcessId);
-			if (hProcess)
-			{
-				WaitForSingleObject(hProcess, 30000);
-				CloseHandle(hProcess);
-			}
-		}
-		{
-			// The manager removes a deleted service once its last handle is closed.
-			CKvServiceHandle Service = fg_OpenService(DELETE);
-			if (Service.f_IsValid())
-				DeleteService(Service.f_Get());
-		}
-		gf_WaitUntil([] { return !fg_ServiceExists(); }, 30000);
-	}
-
-	// A top-level window of the process with the caption, or null.
-	HWND fg_FindProcessWindow(DWORD ProcessId, const char *pCaption)
-	{
-		HWND hWnd = nullptr;
-		while ((hWnd = FindWindowExA(nullptr, hWnd, nullptr, pCaption)) != nullptr)
-		{
-			DWORD Owner = 0;
-			GetWindowThreadProcessId(hWnd, &Owner);
-			if (Owner == ProcessId)
-				return hWnd;
-		}
-		return nullptr;
-	}
-
-	// Runs hushvane.exe from Folder with the arguments and returns its exit code (or ~0u when it
-	// could not be run or did not end in time). A box with the caption pAnswerCaption is answered
-	// as a user would, and counted in *pBoxes. Without a display Wine shows no box: the call
-	// returns at once and only the exit code tells.
-	DWORD fg_RunHushvane(const std::string &Arguments, const std::string &Folder = gf_ProgramFolder(),
-		const char *pAnswerCaption = "Error", int *pBoxes = nullptr)
-	{
-		std::string Program = Folder + "\\hushvane.exe";
-		std::string CommandLine = "\"" + Program + "\" " + Arguments;
-		STARTUPINFOA Startup = {};
-		Startup.cb = sizeof(Startup);
-		PROCESS_INFORMATION Info = {};
-		if (!CreateProcessA(Program.c_str(), CommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, Folder.c_str(), &Startup, &Info))
-			return ~0u;
-		DWORD ExitCode = ~0u;
-		ULONGLONG End = GetTickCount64() + gc_CommandTimeoutMs;
-		HWND hAnswered = nullptr;
-		for (;;)
-		{
-			if (WaitForSingleObject(Info.hProcess, 100) == WAIT_OBJECT_0)
-			{
-				GetExitCodeProcess(Info.hProcess, &ExitCode);
-				break;
-			}
-			if (GetTickCount64() >= End)
-			{
-				TerminateProcess(Info.hProcess, 99);
-				break;
-			}
-			HWND hBox = fg_FindProcessWindow(Info.dwProcessId, pAnswerCaption);
-			if (hBox && hBox != hAnswered)
-			{
-				if (pBoxes)
-					++*pBoxes;
-				hAnswered = hBox; // closing takes a moment; count each box once
-				PostMessageA(hBox, WM_CLOSE, 0, 0);
-			}
-		}
-		CloseHandle(Info.hThread);
-		CloseHandle(Info.hProcess);
-		return ExitCode;
-	}
 
 	bool fg_HaveDisplay()
 	{
@@ -218,30 +98,30 @@ namespace
 	protected:
 		void SetUp() override
 		{
-			fg_RemoveServiceDirectly();
+			gf_RemoveProgramServiceDirectly();
 			gf_ClearLogs();
 			gf_WriteFile(gf_InProgramFolder("config"), "hvsvc_running.exe high\r\nhvsvc_new.exe abovenormal\r\n");
 		}
 
 		void TearDown() override
 		{
-			fg_RemoveServiceDirectly();
+			gf_RemoveProgramServiceDirectly();
 			gf_RemoveDriverCompletely();
 			gf_RemoveTree(gf_InProgramFolder("moved"));
 		}
 
 		void f_AddAndStart()
 		{
-			ASSERT_EQ(fg_RunHushvane("-AddService"), 0u);
-			ASSERT_EQ(fg_RunHushvane("-StartService"), 0u);
-			ASSERT_EQ(fg_QueryStatus().dwCurrentState, DWORD(SERVICE_RUNNING));
+			ASSERT_EQ(gf_RunHushvane("-AddService", gf_ProgramFolder()), 0u);
+			ASSERT_EQ(gf_RunHushvane("-StartService", gf_ProgramFolder()), 0u);
+			ASSERT_EQ(gf_QueryProgramService().dwCurrentState, DWORD(SERVICE_RUNNING));
 		}
 	};
 }
 
 TEST_F(ServiceE2E, AddServiceRegistersTheProgramAsAnAutomaticOwnProcessService)
 {
-	ASSERT_EQ(fg_RunHushvane("-AddService"), 0u);
+	ASSERT_EQ(gf_RunHushvane("-AddService", gf_ProgramFolder()), 0u);
 	CRegistration Registration = fg_ReadRegistration();
 	EXPECT_EQ(Registration.ImagePath, fg_ExpectedImagePath(gf_ProgramFolder()));
 	EXPECT_EQ(Registration.Type, DWORD(SERVICE_WIN32_OWN_PROCESS));
@@ -249,14 +129,14 @@ TEST_F(ServiceE2E, AddServiceRegistersTheProgramAsAnAutomaticOwnProcessService)
 	EXPECT_EQ(Registration.ErrorControl, DWORD(SERVICE_ERROR_NORMAL));
 	EXPECT_EQ(Registration.DisplayName, "Hushvane");
 	EXPECT_EQ(Registration.Description, "Sets the priority class of processes at process launch.");
-	EXPECT_EQ(fg_QueryStatus().dwCurrentState, DWORD(SERVICE_STOPPED));
+	EXPECT_EQ(gf_QueryProgramService().dwCurrentState, DWORD(SERVICE_STOPPED));
 }
 
 TEST_F(ServiceE2E, AddingTwiceChangesNothingAndAMoveChangesOnlyTheImagePath)
 {
-	ASSERT_EQ(fg_RunHushvane("-AddService"), 0u);
+	ASSERT_EQ(gf_RunHushvane("-AddService", gf_ProgramFolder()), 0u);
 	CRegistration First = fg_ReadRegistration();
-	ASSERT_EQ(fg_RunHushvane("-AddService"), 0u);
+	ASSERT_EQ(gf_RunHushvane("-AddService", gf_ProgramFolder()), 0u);
 	CRegistration Second = fg_ReadRegistration();
 	EXPECT_EQ(Second.ImagePath, First.ImagePath);
 	EXPECT_EQ(Second.DisplayName, First.DisplayName);
@@ -265,7 +145,7 @@ TEST_F(ServiceE2E, AddingTwiceChangesNothingAndAMoveChangesOnlyTheImagePath)
 	std::string Moved = gf_InProgramFolder("moved");
 	CreateDirectoryA(Moved.c_str(), nullptr);
 	ASSERT_TRUE(CopyFileA(gf_InProgramFolder("hushvane.exe").c_str(), (Moved + "\\hushvane.exe").c_str(), FALSE));
-	ASSERT_EQ(fg_RunHushvane("-AddService", Moved), 0u);
+	ASSERT_EQ(gf_RunHushvane("-AddService", Moved), 0u);
 	CRegistration Third = fg_ReadRegistration();
 	EXPECT_EQ(Third.ImagePath, fg_ExpectedImagePath(Moved));
 	EXPECT_NE(Third.ImagePath, First.ImagePath);
@@ -299,50 +179,50 @@ TEST_F(ServiceE2E, StartedServiceRunsTheWorkerOnRunningAndNewProcesses)
 TEST_F(ServiceE2E, StartingARunningServiceSucceedsWithoutANewRun)
 {
 	f_AddAndStart();
-	DWORD ProcessId = fg_QueryStatus().dwProcessId;
-	EXPECT_EQ(fg_RunHushvane("-StartService"), 0u);
-	EXPECT_EQ(fg_QueryStatus().dwProcessId, ProcessId);
+	DWORD ProcessId = gf_QueryProgramService().dwProcessId;
+	EXPECT_EQ(gf_RunHushvane("-StartService", gf_ProgramFolder()), 0u);
+	EXPECT_EQ(gf_QueryProgramService().dwProcessId, ProcessId);
 }
 
 TEST_F(ServiceE2E, PauseAndContinueStartANewLogFile)
 {
 	f_AddAndStart();
 	ASSERT_TRUE(gf_WaitUntil([] { return fg_HasLogWithLaunching(0); }, 30000));
-	ASSERT_TRUE(fg_Control(SERVICE_CONTROL_PAUSE));
-	ASSERT_TRUE(fg_WaitForState(SERVICE_PAUSED));
+	ASSERT_TRUE(gf_ControlProgramService(SERVICE_CONTROL_PAUSE));
+	ASSERT_TRUE(gf_WaitForProgramServiceState(SERVICE_PAUSED));
 	EXPECT_EQ(gf_ReadLogs().size(), 1u);
-	ASSERT_TRUE(fg_Control(SERVICE_CONTROL_CONTINUE));
-	ASSERT_TRUE(fg_WaitForState(SERVICE_RUNNING));
+	ASSERT_TRUE(gf_ControlProgramService(SERVICE_CONTROL_CONTINUE));
+	ASSERT_TRUE(gf_WaitForProgramServiceState(SERVICE_RUNNING));
 	EXPECT_TRUE(gf_WaitUntil([] { return fg_HasLogWithLaunching(1); }, 30000)) << "no second log after continue";
 	// Stopping a paused service resumes it first, then stops it.
-	ASSERT_TRUE(fg_Control(SERVICE_CONTROL_PAUSE));
-	ASSERT_TRUE(fg_WaitForState(SERVICE_PAUSED));
-	EXPECT_EQ(fg_RunHushvane("-StopService"), 0u);
-	EXPECT_EQ(fg_QueryStatus().dwCurrentState, DWORD(SERVICE_STOPPED));
+	ASSERT_TRUE(gf_ControlProgramService(SERVICE_CONTROL_PAUSE));
+	ASSERT_TRUE(gf_WaitForProgramServiceState(SERVICE_PAUSED));
+	EXPECT_EQ(gf_RunHushvane("-StopService", gf_ProgramFolder()), 0u);
+	EXPECT_EQ(gf_QueryProgramService().dwCurrentState, DWORD(SERVICE_STOPPED));
 }
 
 TEST_F(ServiceE2E, StopServiceReturnsAfterTheServiceProcessHasEnded)
 {
 	f_AddAndStart();
-	DWORD ProcessId = fg_QueryStatus().dwProcessId;
+	DWORD ProcessId = gf_QueryProgramService().dwProcessId;
 	ASSERT_NE(ProcessId, 0u);
 	HANDLE hProcess = OpenProcess(SYNCHRONIZE, FALSE, ProcessId);
 	ASSERT_NE(hProcess, nullptr);
-	EXPECT_EQ(fg_RunHushvane("-StopService"), 0u);
+	EXPECT_EQ(gf_RunHushvane("-StopService", gf_ProgramFolder()), 0u);
 	EXPECT_EQ(WaitForSingleObject(hProcess, 0), WAIT_OBJECT_0) << "the service's process is still running";
 	CloseHandle(hProcess);
-	EXPECT_EQ(fg_QueryStatus().dwCurrentState, DWORD(SERVICE_STOPPED));
+	EXPECT_EQ(gf_QueryProgramService().dwCurrentState, DWORD(SERVICE_STOPPED));
 	// Stopping a stopped service succeeds without a request.
-	EXPECT_EQ(fg_RunHushvane("-StopService"), 0u);
+	EXPECT_EQ(gf_RunHushvane("-StopService", gf_ProgramFolder()), 0u);
 }
 
 TEST_F(ServiceE2E, RemoveServiceStopsAndDeletesARunningService)
 {
 	f_AddAndStart();
-	DWORD ProcessId = fg_QueryStatus().dwProcessId;
+	DWORD ProcessId = gf_QueryProgramService().dwProcessId;
 	HANDLE hProcess = OpenProcess(SYNCHRONIZE, FALSE, ProcessId);
-	EXPECT_EQ(fg_RunHushvane("-RemoveService"), 0u);
-	EXPECT_FALSE(fg_ServiceExists());
+	EXPECT_EQ(gf_RunHushvane("-RemoveService", gf_ProgramFolder()), 0u);
+	EXPECT_FALSE(gf_ProgramServiceExists());
 	if (hProcess)
 	{
 		EXPECT_EQ(WaitForSingleObject(hProcess, 0), WAIT_OBJECT_0);
@@ -352,23 +232,23 @@ TEST_F(ServiceE2E, RemoveServiceStopsAndDeletesARunningService)
 
 TEST_F(ServiceE2E, CommandsOnAMissingServiceFailExceptStop)
 {
-	ASSERT_FALSE(fg_ServiceExists());
+	ASSERT_FALSE(gf_ProgramServiceExists());
 	int Boxes = 0;
-	EXPECT_EQ(fg_RunHushvane("-RemoveService", gf_ProgramFolder(), "Error", &Boxes), 1u);
-	EXPECT_EQ(fg_RunHushvane("-StartService", gf_ProgramFolder(), "Error", &Boxes), 1u);
-	EXPECT_EQ(fg_RunHushvane("-StopService", gf_ProgramFolder(), "Error", &Boxes), 0u);
+	EXPECT_EQ(gf_RunHushvane("-RemoveService", gf_ProgramFolder(), "Error", &Boxes), 1u);
+	EXPECT_EQ(gf_RunHushvane("-StartService", gf_ProgramFolder(), "Error", &Boxes), 1u);
+	EXPECT_EQ(gf_RunHushvane("-StopService", gf_ProgramFolder(), "Error", &Boxes), 0u);
 	if (fg_HaveDisplay())
 	{
 		EXPECT_EQ(Boxes, 2) << "remove and start each show one box, stop none";
 	}
-	EXPECT_FALSE(fg_ServiceExists());
+	EXPECT_FALSE(gf_ProgramServiceExists());
 }
 
 TEST_F(ServiceE2E, ServiceSwitchOutsideTheManagerEndsAtOnce)
 {
 	// The dispatcher cannot start in a process the manager did not start; the program ends.
-	EXPECT_EQ(fg_RunHushvane("-Service Hushvane"), 0u);
-	EXPECT_EQ(fg_RunHushvane("x-Servicey"), 0u);
+	EXPECT_EQ(gf_RunHushvane("-Service Hushvane", gf_ProgramFolder()), 0u);
+	EXPECT_EQ(gf_RunHushvane("x-Servicey", gf_ProgramFolder()), 0u);
 }
 
 TEST(ProgramResources, TrayIconIsOne16x16ImageIn16Colours)
@@ -397,9 +277,9 @@ TEST_F(ServiceE2E, UninstallDriversWritesALogWithoutRunningTheWorker)
 {
 	f_AddAndStart();
 	ASSERT_TRUE(gf_WaitUntil([] { return gf_DriverServiceExists(); }, 30000)) << "the worker did not install its driver";
-	ASSERT_EQ(fg_RunHushvane("-StopService"), 0u);
+	ASSERT_EQ(gf_RunHushvane("-StopService", gf_ProgramFolder()), 0u);
 	gf_ClearLogs();
-	EXPECT_EQ(fg_RunHushvane("-UninstallDrivers"), 0u);
+	EXPECT_EQ(gf_RunHushvane("-UninstallDrivers", gf_ProgramFolder()), 0u);
 	std::vector<std::string> Logs = gf_ReadLogs();
 	ASSERT_EQ(Logs.size(), 1u);
 	// No run of the worker: no configuration read, no launch.

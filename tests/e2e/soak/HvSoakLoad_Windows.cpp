@@ -201,23 +201,18 @@ namespace NHvSoak
 	void CSoakLoad::fp_Spawner()
 	{
 		std::string Folder = fg_Folder();
-		while (!fp_bStop)
+		for (size_t Next = 0; !fp_bStop; ++Next)
 		{
-			// The name with the fewest processes waiting to be fed.
-			size_t Name = 0;
+			// Round the names, skipping one that has enough processes waiting.
+			size_t Name = Next % 4;
+			bool bFull;
 			{
 				std::lock_guard<std::mutex> Guard(fp_Lock);
-				for (size_t i = 1; i < 4; ++i)
-					if (fp_Fresh[i].size() < fp_Fresh[Name].size())
-						Name = i;
-				if (fp_Fresh[Name].size() >= gc_FreshWaiting)
-				{
-					Name = 4;
-				}
+				bFull = fp_Fresh[Name].size() >= gc_FreshWaiting;
 			}
-			if (Name == 4)
+			if (bFull)
 			{
-				Sleep(10);
+				Sleep(5);
 				continue;
 			}
 			std::string Path = Folder + "\\" + gc_Names[Name].m_pName;
@@ -357,17 +352,36 @@ namespace NHvSoak
 	{
 		CKvServiceHandle hDriver = fg_OpenService("HushvaneDriver", SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
 		if (!hDriver)
+		{
+			fp_Event("driver service not found");
 			return false;
+		}
 		{
 			std::lock_guard<std::mutex> Guard(fp_Lock);
 			fp_DownWindows.emplace_back(fp_Now() - gc_DownBefore, 1e300);
 		}
-		bool bOk = fg_Control(hDriver, SERVICE_CONTROL_STOP, SERVICE_STOPPED);
+		char Text[160];
+		double Begin = fp_Now();
+		SERVICE_STATUS Status = {};
+		bool bStopped = ControlService(hDriver.f_Get(), SERVICE_CONTROL_STOP, &Status) != FALSE;
+		DWORD StopError = bStopped ? 0 : GetLastError();
+		bStopped = bStopped && fg_WaitForState(hDriver, SERVICE_STOPPED);
+		std::snprintf(Text, sizeof(Text), "driver stop %s after %.0f ms (error %lu, state %lu)", bStopped ? "done" : "FAILED",
+			(fp_Now() - Begin) * 1000, StopError, fg_Query(hDriver).dwCurrentState);
+		fp_Event(Text);
 		Sleep(DWORD(gc_DriverDownFor * 1000));
-		bOk = StartServiceA(hDriver.f_Get(), 0, nullptr) && fg_WaitForState(hDriver, SERVICE_RUNNING) && bOk;
+		Begin = fp_Now();
+		bool bStarted = StartServiceA(hDriver.f_Get(), 0, nullptr) != FALSE;
+		DWORD StartError = bStarted ? 0 : GetLastError();
+		// The worker may have brought its driver up again by itself meanwhile.
+		bStarted = bStarted || StartError == ERROR_SERVICE_ALREADY_RUNNING;
+		bStarted = bStarted && fg_WaitForState(hDriver, SERVICE_RUNNING);
+		std::snprintf(Text, sizeof(Text), "driver start %s after %.0f ms (error %lu)", bStarted ? "done" : "FAILED", (fp_Now() - Begin) * 1000,
+			StartError);
+		fp_Event(Text);
 		std::lock_guard<std::mutex> Guard(fp_Lock);
 		fp_DownWindows.back().second = fp_Now() + gc_DownAfter;
-		return bOk;
+		return bStopped && bStarted;
 	}
 
 	void CSoakLoad::fp_Controller()
@@ -395,13 +409,8 @@ namespace NHvSoak
 			else if (Now >= NextDriver)
 			{
 				NextDriver += DriverPeriod;
-				bool bOk = fp_CycleDriver();
-				fp_Event("driver stopped and started");
-				if (!bOk)
-				{
+				if (!fp_CycleDriver())
 					++fp_ControlFailures;
-					fp_Event("DRIVER CYCLE FAILED");
-				}
 			}
 			else
 				Sleep(50);
@@ -464,7 +473,8 @@ namespace NHvSoak
 		std::thread Launcher([this] { fp_Launcher(); });
 		std::thread Controller([this] { fp_Controller(); });
 		double NextSample = gc_SamplePeriod;
-		while (fp_Now() < Seconds)
+		size_t nIntervals = size_t(Seconds / gc_SamplePeriod);
+		while (Intervals.size() < nIntervals)
 		{
 			fp_Check(false);
 			if (fp_Now() >= NextSample)
