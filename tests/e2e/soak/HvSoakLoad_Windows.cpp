@@ -421,26 +421,17 @@ namespace NHvSoak
 
 	CInterval CSoakLoad::fp_Sample()
 	{
-		CInterval Interval;
-		Interval.m_EndSeconds = fp_Now();
-		fg_ReadProcessFigures(fp_ServiceId, Interval.m_Handles, Interval.m_PrivateBytes);
-		Interval.m_LogFiles = fg_CountLogFiles();
-
 		CCounts Counts;
 		{
 			std::lock_guard<std::mutex> Guard(fp_Lock);
 			std::swap(Counts, fp_Counts);
 		}
-		Interval.m_Fed = Counts.m_Fed;
-		Interval.m_Fresh = Counts.m_Fresh;
-		Interval.m_Applied = Counts.m_Applied;
-		Interval.m_Lost = Counts.m_Lost;
-		Interval.m_LostDown = Counts.m_LostDown;
-		Interval.m_NotFed = Counts.m_NotFed;
-		Interval.m_Wrong = Counts.m_Wrong;
+		CInterval Interval = Counts;
+		Interval.m_EndSeconds = fp_Now();
+		fg_ReadProcessFigures(fp_ServiceId, Interval.m_Handles, Interval.m_PrivateBytes);
+		Interval.m_LogFiles = fg_CountLogFiles();
 		Interval.m_MedianMs = gf_Percentile(Counts.m_Latencies, 0.5);
 		Interval.m_P99Ms = gf_Percentile(Counts.m_Latencies, 0.99);
-		Interval.m_Events = Counts.m_Events;
 		return Interval;
 	}
 
@@ -507,14 +498,7 @@ namespace NHvSoak
 		// Folded into the last full interval, so a short tail never counts as an idle one.
 		if (!Intervals.empty())
 		{
-			CInterval &Previous = Intervals.back();
-			Previous.m_Fed += Last.m_Fed;
-			Previous.m_Fresh += Last.m_Fresh;
-			Previous.m_Applied += Last.m_Applied;
-			Previous.m_Lost += Last.m_Lost;
-			Previous.m_LostDown += Last.m_LostDown;
-			Previous.m_NotFed += Last.m_NotFed;
-			Previous.m_Wrong += Last.m_Wrong;
+			gf_AddCounts(Intervals.back(), Last);
 			std::printf("%s   (launches still pending at the end, counted in the last interval)\n", gf_TableRow(Last).c_str());
 		}
 		std::uint32_t LogFiles = fg_CountLogFiles();

@@ -44,11 +44,9 @@ namespace NHvSoak
 		};
 
 		// The counters of the interval being sampled; guarded by fp_Lock.
-		struct CCounts
+		struct CCounts : CInterval
 		{
-			std::uint32_t m_Fed = 0, m_Fresh = 0, m_Applied = 0, m_Lost = 0, m_LostDown = 0, m_NotFed = 0, m_Wrong = 0;
 			std::vector<double> m_Latencies;
-			std::string m_Events;
 		};
 
 		double fp_Now() const;

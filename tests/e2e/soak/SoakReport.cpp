@@ -6,6 +6,17 @@
 
 namespace NHvSoak
 {
+	void gf_AddCounts(CInterval &To, const CInterval &From)
+	{
+		To.m_Fed += From.m_Fed;
+		To.m_Fresh += From.m_Fresh;
+		To.m_Applied += From.m_Applied;
+		To.m_Lost += From.m_Lost;
+		To.m_LostDown += From.m_LostDown;
+		To.m_NotFed += From.m_NotFed;
+		To.m_Wrong += From.m_Wrong;
+	}
+
 	double gf_Percentile(std::vector<double> Samples, double Fraction)
 	{
 		if (Samples.empty())
@@ -74,28 +85,23 @@ namespace NHvSoak
 			return Verdict;
 		}
 
-		std::uint64_t Fed = 0, Applied = 0, Lost = 0, LostDown = 0, NotFed = 0, Wrong = 0;
+		CInterval Total;
 		std::uint32_t Idle = 0;
 		for (const CInterval &Interval : Intervals)
 		{
-			Fed += Interval.m_Fed;
-			Applied += Interval.m_Applied;
-			Lost += Interval.m_Lost;
-			LostDown += Interval.m_LostDown;
-			NotFed += Interval.m_NotFed;
-			Wrong += Interval.m_Wrong;
+			gf_AddCounts(Total, Interval);
 			Idle += Interval.m_Applied == 0;
 		}
 
-		std::snprintf(Line, sizeof(Line), "launches fed %" PRIu64 ", applied %" PRIu64 ", lost %" PRIu64 " (while the driver was down: %" PRIu64
-			" lost, %" PRIu64 " not fed)", Fed, Applied, Lost, LostDown, NotFed);
-		if (Lost)
+		std::snprintf(Line, sizeof(Line), "launches fed %u, applied %u, lost %u (while the driver was down: %u lost, %u not fed)", Total.m_Fed,
+			Total.m_Applied, Total.m_Lost, Total.m_LostDown, Total.m_NotFed);
+		if (Total.m_Lost)
 			fFail(std::string(Line) + ": launches lost while the driver was up");
 		else
 			Verdict.m_Lines.push_back(std::string("ok   ") + Line);
 
-		std::snprintf(Line, sizeof(Line), "unlisted launches given a class: %" PRIu64, Wrong);
-		if (Wrong)
+		std::snprintf(Line, sizeof(Line), "unlisted launches given a class: %u", Total.m_Wrong);
+		if (Total.m_Wrong)
 			fFail(Line);
 		else
 			Verdict.m_Lines.push_back(std::string("ok   ") + Line);

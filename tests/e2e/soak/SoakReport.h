@@ -29,6 +29,9 @@ namespace NHvSoak
 		std::string m_Events;             // what the controller did in the interval
 	};
 
+	// Adds From's counts of launches to To's.
+	void gf_AddCounts(CInterval &To, const CInterval &From);
+
 	// Latency percentile (0..1) of a set of milliseconds; 0 for none.
 	double gf_Percentile(std::vector<double> Samples, double Fraction);
 
