@@ -8,6 +8,48 @@
 
 namespace NHushvaneTest
 {
+	namespace
+	{
+		// The held thread's return addresses as module+offset, walked with the x64 unwind data;
+		// the x86 build prints the instruction pointer alone.
+		void fg_PrintStack(HANDLE hThread)
+		{
+#if defined(_WIN64)
+			CONTEXT Context = {};
+			Context.ContextFlags = CONTEXT_FULL;
+			BOOL bContext = GetThreadContext(hThread, &Context);
+			for (int Frame = 0; bContext && Frame < 16 && Context.Rip; ++Frame)
+			{
+				char Module[MAX_PATH] = "?";
+				HMODULE hModule = nullptr;
+				if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+						reinterpret_cast<LPCSTR>(Context.Rip), &hModule))
+					GetModuleBaseNameA(GetCurrentProcess(), hModule, Module, sizeof(Module));
+				std::fprintf(stderr, " %s+0x%llx", Module, (unsigned long long)(Context.Rip - DWORD64(hModule)));
+				DWORD64 ImageBase = 0;
+				PRUNTIME_FUNCTION pFunction = RtlLookupFunctionEntry(Context.Rip, &ImageBase, nullptr);
+				if (!pFunction)
+				{
+					// A leaf function: the return address is on top of the stack.
+					SIZE_T Read = 0;
+					if (!ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<void *>(Context.Rsp), &Context.Rip, sizeof(Context.Rip), &Read))
+						break;
+					Context.Rsp += 8;
+					continue;
+				}
+				void *pHandlerData = nullptr;
+				DWORD64 EstablisherFrame = 0;
+				RtlVirtualUnwind(UNW_FLAG_NHANDLER, ImageBase, Context.Rip, pFunction, &Context, &pHandlerData, &EstablisherFrame, nullptr);
+			}
+#else
+			CONTEXT Context = {};
+			Context.ContextFlags = CONTEXT_CONTROL;
+			if (GetThreadContext(hThread, &Context))
+				std::fprintf(stderr, " ip 0x%lx", Context.Eip);
+#endif
+		}
+	}
+
 	CBenchWatchdog::CBenchWatchdog()
 		: fp_Thread([this] { fp_Watch(); })
 	{
@@ -74,34 +116,8 @@ namespace NHushvaneTest
 				std::fprintf(stderr, "  thread %lu \"%s\": cannot be suspended (%lu)\n", Entry.th32ThreadID, Name, GetLastError());
 				continue;
 			}
-			CONTEXT Context = {};
-			Context.ContextFlags = CONTEXT_FULL;
-			BOOL bContext = GetThreadContext(hThread.f_Get(), &Context);
 			std::fprintf(stderr, "  thread %lu \"%s\":", Entry.th32ThreadID, Name);
-			// Walk the stack with the x64 unwind data while the thread is held.
-			for (int Frame = 0; bContext && Frame < 16 && Context.Rip; ++Frame)
-			{
-				char Module[MAX_PATH] = "?";
-				HMODULE hModule = nullptr;
-				if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-						reinterpret_cast<LPCSTR>(Context.Rip), &hModule))
-					GetModuleBaseNameA(GetCurrentProcess(), hModule, Module, sizeof(Module));
-				std::fprintf(stderr, " %s+0x%llx", Module, (unsigned long long)(Context.Rip - DWORD64(hModule)));
-				DWORD64 ImageBase = 0;
-				PRUNTIME_FUNCTION pFunction = RtlLookupFunctionEntry(Context.Rip, &ImageBase, nullptr);
-				if (!pFunction)
-				{
-					// A leaf function: the return address is on top of the stack.
-					SIZE_T Read = 0;
-					if (!ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<void *>(Context.Rsp), &Context.Rip, sizeof(Context.Rip), &Read))
-						break;
-					Context.Rsp += 8;
-					continue;
-				}
-				void *pHandlerData = nullptr;
-				DWORD64 EstablisherFrame = 0;
-				RtlVirtualUnwind(UNW_FLAG_NHANDLER, ImageBase, Context.Rip, pFunction, &Context, &pHandlerData, &EstablisherFrame, nullptr);
-			}
+			fg_PrintStack(hThread.f_Get());
 			std::fprintf(stderr, "\n");
 			ResumeThread(hThread.f_Get());
 		}
