@@ -72,8 +72,9 @@ int main()
 {
 	gf_WriteFile(gf_InProgramFolder("config"), "hvbench_lat.exe high\nhvbench_burst.exe idle\nhvbench_sweep.exe belownormal\n");
 	gf_ClearLogs();
-	// A section far over its time gets every thread printed: a hang shows where it waits.
-	CBenchWatchdog Watchdog;
+	// A section far over its time gets every thread printed: a hang shows where it waits. It
+	// is never deleted, so that it also watches the process's exit (ExitProcess ends its thread).
+	CBenchWatchdog &Watchdog = *new CBenchWatchdog;
 
 	// Start-up sweep over 100 running processes, timed alone with the table of a real run.
 	{
@@ -166,5 +167,6 @@ int main()
 	Watchdog.f_Section("worker stop", 30000);
 	pWorker.reset();
 	gf_RemoveTree(gf_InProgramFolder("config"));
+	Watchdog.f_Section("process exit", 30000);
 	return 0;
 }
