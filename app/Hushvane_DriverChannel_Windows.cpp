@@ -1,6 +1,8 @@
 #include "app/Hushvane_DriverChannel.h"
 #include "app/Hushvane_DriverDeploy.h"
+#include "zel/library/core/file/Zel_File.h"
 #include "zel/library/core/general/Zel_Str.h"
+#include "zel/library/core/runtime/Zel_Sys_File.h"
 
 #include <utility>
 
@@ -26,6 +28,11 @@ namespace NHushvane
 
 	bool gf_InitializeDriver(CWorkerContextDriver &Context)
 	{
+		// Without its image beside the program the driver can be neither installed nor repaired;
+		// an installed one may still start, so this is said and the bring-up goes on.
+		NZel::NStr::CStr Source = NZel::NFile::gf_GetProgramFolder() + "/" + gf_GetDriverImageName();
+		if (!NZel::NSys::NFile::gf_Exists(Source, NZel::NSys::NFile::EExistsAccept_File))
+			Context.f_WriteLine(NZel::NStr::CStr("Driver image not found: ") + Source + "\r\n");
 		NZel::int32 RebootNeeded = 0;
 		bool bCopied = gf_DeployDriver(true, RebootNeeded);
 		if (RebootNeeded == 1)

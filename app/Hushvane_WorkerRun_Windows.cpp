@@ -39,6 +39,11 @@ namespace NHushvane
 			if (Event.m_bCreate)
 				gf_ApplyPriorityGuarded(Context, uint32(Event.m_ProcessId), fApply);
 		}
+		// The driver answers an empty ring with STATUS_UNSUCCESSFUL. Any other failure means its
+		// device is gone (the kernel service was stopped or removed behind the run's back): the
+		// handles are let go at once, as a driver cannot be loaded again while they are open.
+		if (Context.f_IsChannelOpen() && GetLastError() != ERROR_GEN_FAILURE)
+			Context.f_CloseChannel();
 		return Taken;
 	}
 
@@ -63,6 +68,45 @@ namespace NHushvane
 			Sleep(gc_ConfigReadRetryMs);
 		}
 		return gf_RunGuarded(Context, [&] { gf_ReadConfig(Context); });
+	}
+
+	namespace
+	{
+		constexpr ULONGLONG gc_FirstRetryMs = 5000;
+		constexpr ULONGLONG gc_LongestRetryMs = 300000;
+
+		struct CDriverRestore
+		{
+			bool m_bLost = false;
+			ULONGLONG m_NextAttempt = 0;
+			ULONGLONG m_RetryMs = gc_FirstRetryMs;
+		};
+
+		// The run lost its driver: says so once, then brings the driver up again (at once, then
+		// after 5 s, doubling up to 5 minutes, so a driver that stays broken does not fill the
+		// log) and sweeps, so that processes launched meanwhile get their class too. True when
+		// the channel is open again.
+		bool fg_RestoreDriver(CWorkerContextDriver &Context, CDriverRestore &Restore, FApplyPriority fApply)
+		{
+			if (!Restore.m_bLost)
+			{
+				Context.f_WriteLine(CStr("Lost the driver's device; bringing the driver up again\r\n"));
+				Restore = CDriverRestore();
+				Restore.m_bLost = true;
+			}
+			if (GetTickCount64() < Restore.m_NextAttempt)
+				return false;
+			Restore.m_NextAttempt = GetTickCount64() + Restore.m_RetryMs;
+			Restore.m_RetryMs = Restore.m_RetryMs * 2 < gc_LongestRetryMs ? Restore.m_RetryMs * 2 : gc_LongestRetryMs;
+			bool bUp = false;
+			gf_RunGuarded(Context, [&] { bUp = gf_InitializeDriver(Context); });
+			if (!bUp)
+				return false;
+			Context.f_WriteLine(CStr("Driver up again\r\n"));
+			Restore.m_bLost = false;
+			gf_SweepProcesses(Context, fApply);
+			return true;
+		}
 	}
 
 	EWorkerRunEnd gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control, FApplyPriority fApply)
@@ -91,9 +135,12 @@ namespace NHushvane
 		EWorkerRunEnd End = EWorkerRunEnd::Stopped;
 		gf_RunGuarded(Context, [&] {
 			gf_SweepProcesses(Context, fApply);
+			CDriverRestore Restore;
 			while (!Control.f_IsStopRequested())
 			{
 				gf_DrainDriver(Context, fApply);
+				if (!Context.f_IsChannelOpen() && fg_RestoreDriver(Context, Restore, fApply))
+					continue;
 				if (Watch.f_IsChangeDue())
 				{
 					End = EWorkerRunEnd::ConfigChanged;

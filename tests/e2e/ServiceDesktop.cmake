@@ -4,6 +4,17 @@ if(NOT TARGET hushvane)
   return()
 endif()
 
+# hv_e2e_program_beside(<test target> <folder>): after the target is built, the program, the test
+# driver image and the helper process are copied into the folder that doubles as the program's.
+function(hv_e2e_program_beside target dir)
+  add_dependencies(${target} hushvane hushvane_driver_test hv_e2e_child)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:hushvane> ${dir}/hushvane.exe
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:hushvane_driver_test> ${dir}/Hushvane.${HV_ARCH}.sys
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:hv_e2e_child> ${dir}/hv_e2e_child.exe
+    VERBATIM)
+endfunction()
+
 # The tests' folder doubles as the program folder: hushvane.exe, the test driver image, the
 # helper process, the config and the Log folder.
 set(hv_service_e2e_dir ${CMAKE_CURRENT_BINARY_DIR}/service)
@@ -26,13 +37,8 @@ target_link_libraries(hv_held_service PRIVATE hushvane_core)
 target_include_directories(hv_held_service PRIVATE ${CMAKE_SOURCE_DIR})
 hv_warnings(hv_held_service)
 set_target_properties(hv_held_service PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${hv_service_e2e_dir})
-add_dependencies(service_e2e_tests hushvane hushvane_driver_test hv_e2e_child hv_held_service)
-add_custom_command(TARGET service_e2e_tests POST_BUILD
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:hushvane> ${hv_service_e2e_dir}/hushvane.exe
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:hushvane_driver_test>
-    ${hv_service_e2e_dir}/Hushvane.${HV_ARCH}.sys
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:hv_e2e_child> ${hv_service_e2e_dir}/hv_e2e_child.exe
-  VERBATIM)
+hv_e2e_program_beside(service_e2e_tests ${hv_service_e2e_dir})
+add_dependencies(service_e2e_tests hv_held_service)
 
 # Desktop cases run as shell scripts driving X with xdotool; without a display they report
 # themselves skipped.

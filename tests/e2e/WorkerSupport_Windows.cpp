@@ -193,8 +193,12 @@ namespace NHushvaneTest
 
 	std::vector<std::string> gf_ReadLogs()
 	{
+		return gf_ReadLogs(gf_InProgramFolder("Log"));
+	}
+
+	std::vector<std::string> gf_ReadLogs(const std::string &Folder)
+	{
 		std::vector<std::string> Logs;
-		std::string Folder = gf_InProgramFolder("Log");
 		for (const std::string &Name : gf_ListFolder(Folder, "*.log"))
 		{
 			std::string Content;

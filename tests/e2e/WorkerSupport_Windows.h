@@ -46,6 +46,7 @@ namespace NHushvaneTest
 	// The contents of the Log folder beside the program, one string per file in name (= time)
 	// order; gf_ClearLogs removes them all.
 	std::vector<std::string> gf_ReadLogs();
+	std::vector<std::string> gf_ReadLogs(const std::string &LogFolder);
 	void gf_ClearLogs();
 
 	bool gf_WaitUntil(const std::function<bool()> &Condition, DWORD TimeoutMs);

@@ -6,6 +6,7 @@
 #include "app/Hushvane_Worker.h"
 #include "app/Hushvane_WorkerRun.h"
 #include "tests/e2e/BenchTiming_Windows.h"
+#include "tests/e2e/BenchWatchdog_Windows.h"
 #include "tests/e2e/WorkerSupport_Windows.h"
 
 #include <cstdio>
@@ -34,9 +35,13 @@ int main()
 {
 	gf_WriteFile(gf_InProgramFolder("config"), "hvbench_lat.exe high\nhvbench_burst.exe idle\nhvbench_sweep.exe belownormal\n");
 	gf_ClearLogs();
+	// A section far over its time gets every thread printed: a hang shows where it waits. It
+	// is never deleted, so that it also watches the process's exit (ExitProcess ends its thread).
+	CBenchWatchdog &Watchdog = *new CBenchWatchdog;
 
 	// Start-up sweep over 100 running processes, timed alone with the table of a real run.
 	{
+		Watchdog.f_Section("start-up sweep", 60000);
 		std::vector<std::unique_ptr<CChildProcess>> Children;
 		for (int i = 0; i < 100; ++i)
 			Children.push_back(std::make_unique<CChildProcess>("hvbench_sweep.exe"));
@@ -52,6 +57,7 @@ int main()
 		std::fflush(stdout);
 	}
 
+	Watchdog.f_Section("worker start", 60000);
 	auto pWorker = std::make_unique<NHushvane::CTCPF_MainWin32>();
 	pWorker->f_Start();
 	CKvFileHandle hDevice;
@@ -65,6 +71,7 @@ int main()
 
 	// Feed-to-applied latency over 200 launched processes.
 	{
+		Watchdog.f_Section("latency", 120000);
 		std::vector<double> Latencies;
 		int Missed = 0;
 		for (int i = 0; i < 200; ++i)
@@ -86,6 +93,7 @@ int main()
 
 	// A burst of 128 records (the driver's whole ring) fed at once.
 	{
+		Watchdog.f_Section("burst", 60000);
 		std::vector<std::unique_ptr<CChildProcess>> Children;
 		for (int i = 0; i < 128; ++i)
 			Children.push_back(std::make_unique<CChildProcess>("hvbench_burst.exe"));
@@ -106,10 +114,12 @@ int main()
 		std::printf("burst of 128 fed records                       fed in %6.2f ms, all applied after %7.2f ms   applied %d, lost %d\n",
 			gf_BenchMs(Start, Fed), gf_BenchMs(Start, End), Applied, 128 - Applied);
 		std::fflush(stdout);
+		Watchdog.f_Section("ending the burst's processes", 30000);
 	}
 
 	// CPU time over 10 idle seconds (the whole test process: worker plus its log writer).
 	{
+		Watchdog.f_Section("idle", 30000);
 		double Before = fg_ProcessCpuMs();
 		Sleep(10000);
 		double After = fg_ProcessCpuMs();
@@ -117,7 +127,9 @@ int main()
 		std::fflush(stdout);
 	}
 
+	Watchdog.f_Section("worker stop", 30000);
 	pWorker.reset();
 	gf_RemoveTree(gf_InProgramFolder("config"));
+	Watchdog.f_Section("process exit", 30000);
 	return 0;
 }
