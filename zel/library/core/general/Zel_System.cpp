@@ -41,4 +41,13 @@ namespace NZel
 		static CSystem *const s_pSystem = new (s_Storage) CSystemFlavour;
 		return *s_pSystem;
 	}
+
+#ifdef _WIN32
+	namespace
+	{
+		// Made during start-up, before the program's entry point, so that the crash reporter
+		// covers the program's first instruction.
+		[[maybe_unused]] CSystem &g_StartUpSystem = gf_GetSystem();
+	}
+#endif
 }

@@ -14,6 +14,10 @@ namespace NZel
 	{
 		class CEventLinkPool;
 	}
+	namespace NCrash
+	{
+		class CStackTrace;
+	}
 
 	class CSystem
 	{
@@ -33,10 +37,27 @@ namespace NZel
 		std::unique_ptr<CThreadStorageContext> fp_pThreadStorage;
 	};
 
-	// The Windows flavour of the system object.
+	// The Windows flavour of the system object. Its construction installs the crash reporter
+	// as the process's unhandled-exception filter (Zel_Runtime_CrashReporter.h).
 	class CSystemWindowsMSVC : public CSystem
 	{
+	public:
+		class CDeadlockDetector; // Zel_Runtime_DeadlockDetector.h
+
+		CSystemWindowsMSVC();
+		~CSystemWindowsMSVC() override;
+
+		// The crash reporter's symbol engine.
+		NCrash::CStackTrace &f_GetStackTrace();
+		// The not-responding watchdog, made at its first use (its events need the finished
+		// system object). Idle until somebody starts it.
+		CDeadlockDetector &f_GetDeadlockDetector();
+
+	private:
+		std::unique_ptr<NCrash::CStackTrace> fp_pStackTrace;
 	};
 
 	CSystem &gf_GetSystem();
+	// The system object of a Windows process.
+	CSystemWindowsMSVC &gf_GetSystemWindows();
 }

@@ -133,6 +133,11 @@ namespace NZel::NSys::NFile
 		return pFile;
 	}
 
+	void *gf_GetSystemHandle(CFileHandle *pFile)
+	{
+		return pFile->m_hFile;
+	}
+
 	void gf_Close(CFileHandle *pFile)
 	{
 		if (!pFile)
