@@ -6,5 +6,5 @@ set(HV_ARCH x86)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 
 # The crash reporter walks 32-bit stacks along the chain of saved frame pointers.
-set(CMAKE_C_FLAGS_INIT "-fno-omit-frame-pointer")
-set(CMAKE_CXX_FLAGS_INIT "-fno-omit-frame-pointer")
+string(APPEND CMAKE_C_FLAGS_INIT " -fno-omit-frame-pointer")
+string(APPEND CMAKE_CXX_FLAGS_INIT " -fno-omit-frame-pointer")

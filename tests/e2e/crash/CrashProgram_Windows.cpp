@@ -1,10 +1,15 @@
 // hvcrash.exe: a program on the same foundation library and start-up as hushvane.exe that
 // meets, on demand, the exceptions the crash reporter handles, and drives the watchdog.
 //   hvcrash.exe <case> [argument] [-Service]
-// -Service gives it the service-mode crash settings (no dialogs). Every case that survives
+//   hvcrash.exe probe <caption> | press <caption> <button id>
+// The last two are for the desktop tests: print the texts of the top-level window with that
+// caption (and whether it is centred in the work area), or click one of its buttons.
+// -Service gives it the service-mode crash settings (no dialogs); -SmallFullDump makes the full
+// dump with the small dump's type (quicker, for tests that do not look into it). Every case that survives
 // prints what it saw and ends with 0; a crash ends it with the exception code.
 #include "app/Hushvane_CrashSetup.h"
 #include "zel/library/core/general/Zel_System_Thread.h"
+#include "zel/library/core/runtime/Zel_Runtime_CrashReporter.h"
 #include "zel/library/core/runtime/Zel_Runtime_DeadlockDetector.h"
 
 #include <windows.h>
@@ -146,6 +151,48 @@ namespace
 		}
 	}
 
+	BOOL CALLBACK fg_PrintChildText(HWND hChild, LPARAM)
+	{
+		char Text[4096];
+		if (GetWindowTextA(hChild, Text, sizeof(Text)) > 0)
+			std::printf("%s\n", Text);
+		return TRUE;
+	}
+
+	// Whether the window lies in the middle of the work area (to the pixel, as integer
+	// division leaves it).
+	bool fg_IsCentred(HWND hWindow)
+	{
+		RECT Rect{};
+		RECT Work{};
+		GetWindowRect(hWindow, &Rect);
+		SystemParametersInfoA(SPI_GETWORKAREA, 0, &Work, 0);
+		long const Left = Work.left + ((Work.right - Work.left) - (Rect.right - Rect.left)) / 2;
+		long const Top = Work.top + ((Work.bottom - Work.top) - (Rect.bottom - Rect.top)) / 2;
+		std::printf("window at %ld,%ld, centred would be %ld,%ld\n", Rect.left, Rect.top, Left, Top);
+		return Rect.left == Left && Rect.top == Top;
+	}
+
+	int fg_Probe(const char *pCaption)
+	{
+		HWND hWindow = FindWindowA(nullptr, pCaption);
+		if (!hWindow)
+			return 1;
+		EnumChildWindows(hWindow, &fg_PrintChildText, 0);
+		std::printf("%s\n", fg_IsCentred(hWindow) ? "centred" : "not centred");
+		return 0;
+	}
+
+	int fg_Press(const char *pCaption, int Id)
+	{
+		HWND hWindow = FindWindowA(nullptr, pCaption);
+		HWND hButton = hWindow ? GetDlgItem(hWindow, Id) : nullptr;
+		if (!hButton)
+			return 1;
+		PostMessageA(hWindow, WM_COMMAND, MAKEWPARAM(Id, BN_CLICKED), reinterpret_cast<LPARAM>(hButton));
+		return 0;
+	}
+
 	HWND fg_FindQuestion()
 	{
 		return FindWindowA(nullptr, "Hushvane is not responding");
@@ -168,12 +215,8 @@ namespace
 			Sleep(20);
 		if (!hQuestion)
 			return fg_Fail("the question did not come");
-		RECT Rect{};
-		GetWindowRect(hQuestion, &Rect);
-		RECT Work{};
-		SystemParametersInfoA(SPI_GETWORKAREA, 0, &Work, 0);
-		std::printf("question at %ld,%ld size %ldx%ld in work area %ld,%ld-%ld,%ld\n", Rect.left, Rect.top, Rect.right - Rect.left,
-			Rect.bottom - Rect.top, Work.left, Work.top, Work.right, Work.bottom);
+		if (!fg_IsCentred(hQuestion))
+			return fg_Fail("the question is not centred on the monitor");
 
 		NZel::gf_GetDeadlockDetector().f_DeclareAlive();
 		DWORD const Renewed = GetTickCount();
@@ -233,7 +276,11 @@ int main(int argc, char **argv)
 	using NZel::umint;
 	bool bService = false;
 	for (int i = 1; i < argc; ++i)
+	{
 		bService = bService || std::strcmp(argv[i], "-Service") == 0;
+		if (std::strcmp(argv[i], "-SmallFullDump") == 0)
+			NZel::NCrash::gf_SetDumpTypes(0x144, 0x144);
+	}
 	NHushvane::gf_SetCrashSettings(bService ? NHushvane::ECrashMode::Service : NHushvane::ECrashMode::Program);
 	std::setvbuf(stdout, nullptr, _IONBF, 0);
 
@@ -263,6 +310,10 @@ int main(int argc, char **argv)
 		g_Sink = hv_DeepChain(int(std::strtol(pArgument, nullptr, 10)));
 	else if (Case == "broken-chain")
 		hv_CrashBrokenChain();
+	else if (Case == "probe")
+		return fg_Probe(pArgument);
+	else if (Case == "press")
+		return fg_Press(pArgument, argc > 3 ? std::atoi(argv[3]) : 0);
 	else if (Case == "watchdog-renew")
 		return fg_WatchdogRenew(Timeout);
 	else if (Case == "watchdog-gap")
@@ -277,5 +328,5 @@ int main(int argc, char **argv)
 		return 2;
 	}
 	std::printf("no crash\n");
-	return 3;
+	return 9;
 }

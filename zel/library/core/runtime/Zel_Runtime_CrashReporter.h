@@ -17,4 +17,9 @@ namespace NZel::NCrash
 	// replaces is remembered as the previous one; it is never called.
 	void gf_InstallCrashFilter();
 	LPTOP_LEVEL_EXCEPTION_FILTER gf_GetPreviousCrashFilter();
+
+	// Test hook: the dump types of the small and the full dump (0x144 and 0x367 unless set).
+	// A dump of the whole memory takes long under Wine; tests that do not look into the full
+	// dump make it as small as the other.
+	void gf_SetDumpTypes(DWORD SmallDump, DWORD FullDump);
 }

@@ -18,8 +18,10 @@ namespace NZel::NCrash
 
 	namespace
 	{
-		constexpr uint32 gc_SmallDumpType = 0x144; // handle data, indirectly referenced memory, thread data
-		constexpr uint32 gc_FullDumpType = 0x367;  // as above, with full memory, data segments, unloaded modules
+		// Small: handle data, indirectly referenced memory, thread data. Full: as small, with the
+		// whole memory, data segments, unloaded modules and private read-write memory.
+		std::atomic<DWORD> g_SmallDumpType{0x144};
+		std::atomic<DWORD> g_FullDumpType{0x367};
 		constexpr DWORD gc_Breakpoint = 0x80000003;
 		constexpr DWORD gc_StackOverflow = 0xC00000FD;
 		// The report of a stack overflow runs on a thread of its own with this much stack: the
@@ -148,8 +150,8 @@ namespace NZel::NCrash
 			Engine.f_Initialise();
 			if (Engine.f_CanWriteDumps())
 			{
-				fg_WriteDump(Engine, Files.m_MiniDump, gc_SmallDumpType, Crash);
-				fg_WriteDump(Engine, Files.m_FullDump, gc_FullDumpType, Crash);
+				fg_WriteDump(Engine, Files.m_MiniDump, g_SmallDumpType.load(), Crash);
+				fg_WriteDump(Engine, Files.m_FullDump, g_FullDumpType.load(), Crash);
 			}
 
 			// The log is on disk before the box names it.
@@ -226,5 +228,11 @@ namespace NZel::NCrash
 	LPTOP_LEVEL_EXCEPTION_FILTER gf_GetPreviousCrashFilter()
 	{
 		return g_PreviousFilter.load();
+	}
+
+	void gf_SetDumpTypes(DWORD SmallDump, DWORD FullDump)
+	{
+		g_SmallDumpType = SmallDump;
+		g_FullDumpType = FullDump;
 	}
 }
