@@ -172,48 +172,62 @@ namespace
 		const char *m_pCrashFunction; // named at the exception address; null: not ours
 		const char *m_pCaller;        // a function the trace must name
 	};
+
+	std::vector<CCase> fg_Cases()
+	{
+		return {
+			{"write 0", 0xC0000005, "Access violation trying to write to address: 0x" + fg_Hex(0), "hv_CrashWrite", "main"},
+			{"read " + fg_Hex(gc_FarAddress), 0xC0000005, "Access violation trying to read to address: 0x" + fg_Hex(gc_FarAddress),
+				"hv_CrashRead", "main"},
+			{"divide", 0xC0000094, "Integer divide by zero", "hv_CrashDivide", "main"},
+			{"breakpoint", 0x80000003, "Breakpoint", "hv_CrashBreakpoint", "main"},
+			{"unknown", 0xE0481234, "Unknown", nullptr, "hv_CrashUnknown"},
+			{"overflow", 0xC00000FD, "Stack overflow", "hv_Recurse", "hv_Recurse"},
+			{"thread", 0xC0000005, "Access violation trying to write to address: 0x" + fg_Hex(0x20), "hv_CrashWrite", "CCrashingThread"},
+		};
+	}
+
+	class CCrashKind : public testing::TestWithParam<CCase>
+	{
+	};
 }
 
-TEST(CrashReport, EachExceptionKindUnattended)
+// Each kind unattended (as a service): the three files, the exit code, the type text, the
+// crashing function named at the exception address and the callers in the trace.
+TEST_P(CCrashKind, LeavesTheThreeFiles)
 {
-	std::vector<CCase> const Cases = {
-		{"write 0", 0xC0000005, "Access violation trying to write to address: 0x" + fg_Hex(0), "hv_CrashWrite", "main"},
-		{"read " + fg_Hex(gc_FarAddress), 0xC0000005, "Access violation trying to read to address: 0x" + fg_Hex(gc_FarAddress),
-			"hv_CrashRead", "main"},
-		{"write " + fg_Hex(gc_FarAddress), 0xC0000005, "Access violation trying to write to address: 0x" + fg_Hex(gc_FarAddress),
-			"hv_CrashWrite", "main"},
-		{"divide", 0xC0000094, "Integer divide by zero", "hv_CrashDivide", "main"},
-		{"breakpoint", 0x80000003, "Breakpoint", "hv_CrashBreakpoint", "main"},
-		{"unknown", 0xE0481234, "Unknown", nullptr, "hv_CrashUnknown"},
-		{"overflow", 0xC00000FD, "Stack overflow", "hv_Recurse", "hv_Recurse"},
-		{"thread", 0xC0000005, "Access violation trying to write to address: 0x" + fg_Hex(0x20), "hv_CrashWrite", "CCrashingThread"},
-	};
-	for (const CCase &Case : Cases)
-	{
-		CRun const Run = fg_Run(Case.m_Arguments + " -Service");
-		std::string const Trace = Case.m_Arguments + "\n" + Run.m_Output + "\n" + Run.m_Log.substr(0, 4000);
-		EXPECT_EQ(Run.m_ExitCode, Case.m_ExitCode) << Trace;
-		fg_ExpectReport(Run, Case.m_Arguments);
-		EXPECT_EQ(fg_TypeLine(Run.m_Log), Case.m_Type) << Trace;
-		std::string const AddressLine = fg_AddressLine(Run.m_Log);
-		if (Case.m_pCrashFunction)
-			EXPECT_TRUE(std::regex_match(AddressLine, std::regex("Exception address: " + gc_Address + R"( \(hvcrash!.*)" +
-																   Case.m_pCrashFunction + R"(.*\))")))
-				<< AddressLine << "\n" << Trace;
-		else
-			EXPECT_TRUE(std::regex_match(AddressLine, std::regex("Exception address: " + gc_Address + ".*"))) << AddressLine;
-		// A named frame: address, module!function, then file:line.
-		EXPECT_TRUE(std::regex_search(Run.m_Log, std::regex(gc_Address + " hvcrash![^\n]*" + Case.m_pCaller + "[^\n]*\n[^\n]*:[0-9]+\nStackFrame: " + gc_Address + "\n")))
-			<< Trace;
-	}
+	CCase const &Case = GetParam();
+	CRun const Run = fg_Run(Case.m_Arguments + " -Service");
+	std::string const Trace = Case.m_Arguments + "\n" + Run.m_Output + "\n" + Run.m_Log.substr(0, 4000);
+	EXPECT_EQ(Run.m_ExitCode, Case.m_ExitCode) << Trace;
+	fg_ExpectReport(Run, Case.m_Arguments);
+	EXPECT_EQ(fg_TypeLine(Run.m_Log), Case.m_Type) << Trace;
+	std::string const AddressLine = fg_AddressLine(Run.m_Log);
+	if (Case.m_pCrashFunction)
+		EXPECT_TRUE(std::regex_match(AddressLine, std::regex("Exception address: " + gc_Address + R"( \(hvcrash!.*)" + Case.m_pCrashFunction + R"(.*\))")))
+			<< AddressLine << "\n" << Trace;
+	else
+		EXPECT_TRUE(std::regex_match(AddressLine, std::regex("Exception address: " + gc_Address + ".*"))) << AddressLine;
+	// A named frame: address, module!function, then file:line.
+	EXPECT_TRUE(std::regex_search(
+		Run.m_Log, std::regex(gc_Address + " hvcrash![^\n]*" + Case.m_pCaller + "[^\n]*\n[^\n]*:[0-9]+\nStackFrame: " + gc_Address + "\n")))
+		<< Trace;
 }
+
+INSTANTIATE_TEST_SUITE_P(Kinds, CCrashKind, testing::ValuesIn(fg_Cases()),
+	[](const testing::TestParamInfo<CCase> &Info) {
+		std::string Name = Info.param.m_Arguments.substr(0, Info.param.m_Arguments.find(' '));
+		return Name;
+	});
 
 TEST(CrashReport, RegisterSectionsOfThisBuildAndAFullDump)
 {
 	CRun const Run = fg_Run("write 0 -Service", true);
 	fg_ExpectReport(Run, "write 0");
 	if (Run.m_FullDumps.size() == 1 && Run.m_MiniDumps.size() == 1)
+	{
 		EXPECT_GT(fg_Read(Run.m_FullDumps[0]).size(), 4 * fg_Read(Run.m_MiniDumps[0]).size()) << "the full dump holds the memory";
+	}
 #ifdef _WIN64
 	for (const char *pLine : {"\nRax=", " Rbx=", "\nR14=", " R15=", "\nRip=", " Rsp=", "\nSegCs=", " EFlags=", "\nSSE registers:\nMXCSR=", "\nXmm14="})
 		EXPECT_NE(Run.m_Log.find(pLine), std::string::npos) << pLine;

@@ -24,8 +24,7 @@ namespace NZel::NCrash
 		std::atomic<DWORD> g_FullDumpType{0x367};
 		constexpr DWORD gc_Breakpoint = 0x80000003;
 		constexpr DWORD gc_StackOverflow = 0xC00000FD;
-		// The report of a stack overflow runs on a thread of its own with this much stack: the
-		// crashed thread has next to none left.
+		// Stack of the thread that reports stack overflows.
 		constexpr DWORD gc_ReportStackBytes = 1024 * 1024;
 
 		std::atomic<LPTOP_LEVEL_EXCEPTION_FILTER> g_PreviousFilter{nullptr};
@@ -143,6 +142,8 @@ namespace NZel::NCrash
 
 		void fg_Report(CCrash &Crash)
 		{
+			if (!Crash.m_StackHigh)
+				Crash.m_StackHigh = fg_GetStackEnd(Crash.m_StackLow);
 			EXCEPTION_RECORD const &Record = *Crash.m_pException->ExceptionRecord;
 			CCrashFileNames const Files = gf_MakeCrashFileNames(NFile::gf_GetProgramFolder(), NTime::gf_GetClock().f_GetLocalTime().f_GetCalendar());
 
@@ -175,41 +176,91 @@ namespace NZel::NCrash
 			}
 		}
 
-		DWORD WINAPI fg_ReportThread(void *pCrash)
+		// A stack overflow leaves its thread next to no stack: not enough to make a thread or
+		// to write a report. A thread kept ready for it does the work while the crashed one
+		// only signals and waits, which needs a few hundred bytes.
+		class CStandbyReporter
 		{
-			fg_Report(*static_cast<CCrash *>(pCrash));
-			return 0;
-		}
-
-		// A stack overflow leaves its thread too little stack to work on: the report runs on
-		// a new thread while the crashed one waits.
-		void fg_ReportOnNewThread(CCrash &Crash)
-		{
-			HANDLE hThread = CreateThread(nullptr, gc_ReportStackBytes, &fg_ReportThread, &Crash, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-			if (!hThread)
+		public:
+			void f_Start()
 			{
-				fg_Report(Crash);
-				return;
+				m_hRequest = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+				m_hDone = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+				HANDLE hThread = m_hRequest && m_hDone
+									 ? CreateThread(nullptr, gc_ReportStackBytes, &fs_Run, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr)
+									 : nullptr;
+				if (hThread)
+					CloseHandle(hThread);
+				m_bReady = hThread != nullptr;
 			}
-			WaitForSingleObject(hThread, INFINITE);
-			CloseHandle(hThread);
+
+			// False when there is no standby thread; the caller then reports itself.
+			bool f_Report(CCrash &Crash)
+			{
+				if (!m_bReady)
+					return false;
+				while (m_bBusy.exchange(true))
+					Sleep(10); // one report at a time
+				m_pCrash = &Crash;
+				SignalObjectAndWait(m_hRequest, m_hDone, INFINITE, FALSE);
+				m_bBusy = false;
+				return true;
+			}
+
+		private:
+			static DWORD WINAPI fs_Run(void *pThis)
+			{
+				CStandbyReporter &Reporter = *static_cast<CStandbyReporter *>(pThis);
+				for (;;)
+				{
+					WaitForSingleObject(Reporter.m_hRequest, INFINITE);
+					fg_Report(*Reporter.m_pCrash);
+					SetEvent(Reporter.m_hDone);
+				}
+			}
+
+			HANDLE m_hRequest = nullptr;
+			HANDLE m_hDone = nullptr;
+			CCrash *m_pCrash = nullptr;
+			std::atomic<bool> m_bBusy{false};
+			bool m_bReady = false;
+		};
+
+		CStandbyReporter g_StandbyReporter;
+		std::atomic<bool> g_bStandbyStarted{false};
+
+		// A stack overflow is reported when it is first raised: the search for a handler
+		// takes more stack than an overflowed thread has (under Wine it ends the process before
+		// any filter is reached), and no code of this program handles an overflow.
+		LONG WINAPI fg_OnStackOverflow(EXCEPTION_POINTERS *pException)
+		{
+			DWORD const Code = pException->ExceptionRecord->ExceptionCode;
+			if (Code != gc_StackOverflow)
+				return EXCEPTION_CONTINUE_SEARCH;
+			CCrash Crash{pException, GetCurrentThreadId(), umint(__builtin_frame_address(0)) & ~umint(15), 0};
+			if (!g_StandbyReporter.f_Report(Crash))
+				return EXCEPTION_CONTINUE_SEARCH;
+			TerminateProcess(GetCurrentProcess(), Code);
+			return EXCEPTION_CONTINUE_SEARCH;
 		}
 	}
 
 	LONG WINAPI gf_CrashFilter(EXCEPTION_POINTERS *pException)
 	{
 		DWORD const Code = pException->ExceptionRecord->ExceptionCode;
-		if (t_bReporting)
-			TerminateProcess(GetCurrentProcess(), Code); // the report itself failed: nothing more to say
-
-		t_bReporting = true;
-		umint const StackPosition = umint(__builtin_frame_address(0)) & ~umint(15);
-		CCrash Crash{pException, GetCurrentThreadId(), StackPosition, fg_GetStackEnd(StackPosition)};
-		if (Code == gc_StackOverflow)
-			fg_ReportOnNewThread(Crash);
+		CCrash Crash{pException, GetCurrentThreadId(), umint(__builtin_frame_address(0)) & ~umint(15), 0};
+		if (Code == gc_StackOverflow && g_StandbyReporter.f_Report(Crash))
+		{
+			// Reported on the standby thread.
+		}
 		else
+		{
+			if (t_bReporting)
+				TerminateProcess(GetCurrentProcess(), Code); // the report itself failed: nothing more to say
+			t_bReporting = true;
 			fg_Report(Crash);
-		t_bReporting = false;
+			t_bReporting = false;
+		}
 
 		if (Crash.m_Result == EXCEPTION_CONTINUE_EXECUTION)
 			return EXCEPTION_CONTINUE_EXECUTION;
@@ -220,6 +271,11 @@ namespace NZel::NCrash
 
 	void gf_InstallCrashFilter()
 	{
+		if (!g_bStandbyStarted.exchange(true))
+		{
+			g_StandbyReporter.f_Start();
+			AddVectoredExceptionHandler(1, &fg_OnStackOverflow);
+		}
 		LPTOP_LEVEL_EXCEPTION_FILTER Previous = SetUnhandledExceptionFilter(&gf_CrashFilter);
 		if (Previous != &gf_CrashFilter)
 			g_PreviousFilter.store(Previous);
