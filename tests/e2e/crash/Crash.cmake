@@ -13,7 +13,7 @@ set_target_properties(hvcrash PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${hv_crash_e2e
 
 hv_test(crash_e2e_tests
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/crash/Crash_Test_Windows.cpp
-  SERIAL TIMEOUT 600 LABELS wine)
+  SERIAL TIMEOUT 1500 LABELS wine)
 set_target_properties(crash_e2e_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${hv_crash_e2e_dir})
 add_dependencies(crash_e2e_tests hvcrash)
 

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <set>
 #include <string>
 
@@ -141,15 +142,32 @@ namespace
 		return 0;
 	}
 
-	// Keeps the program alive for Ms milliseconds.
-	void fg_Beat(DWORD Ms)
+	// A heartbeat from a thread of its own while switched on, so that the program counts as
+	// alive however long the main thread takes (starting the watchdog, finding its thread).
+	class CBeater
 	{
-		for (DWORD t = 0; t < Ms; t += 50)
+	public:
+		CBeater() { CloseHandle(CreateThread(nullptr, 0, &fs_Run, this, 0, nullptr)); }
+		void f_Set(bool bBeating)
 		{
-			NZel::gf_GetDeadlockDetector().f_DeclareAlive();
-			Sleep(50);
+			if (bBeating)
+				NZel::gf_GetDeadlockDetector().f_DeclareAlive();
+			fp_bBeating = bBeating;
+			Sleep(100); // a beat in progress is over
 		}
-	}
+
+	private:
+		static DWORD WINAPI fs_Run(void *pThis)
+		{
+			for (;;)
+			{
+				if (static_cast<CBeater *>(pThis)->fp_bBeating)
+					NZel::gf_GetDeadlockDetector().f_DeclareAlive();
+				Sleep(20);
+			}
+		}
+		std::atomic<bool> fp_bBeating{true};
+	};
 
 	BOOL CALLBACK fg_PrintChildText(HWND hChild, LPARAM)
 	{
@@ -208,7 +226,9 @@ namespace
 	// within about 100 ms and the watch goes on with a fresh heartbeat.
 	int fg_WatchdogRenew(double Timeout)
 	{
+		CBeater Beater;
 		fg_StartWatchdog(Timeout);
+		Beater.f_Set(false);
 		DWORD const Start = GetTickCount();
 		HWND hQuestion = nullptr;
 		while (!(hQuestion = fg_FindQuestion()) && GetTickCount() - Start < 30000)
@@ -218,18 +238,15 @@ namespace
 		if (!fg_IsCentred(hQuestion))
 			return fg_Fail("the question is not centred on the monitor");
 
-		NZel::gf_GetDeadlockDetector().f_DeclareAlive();
 		DWORD const Renewed = GetTickCount();
+		Beater.f_Set(true);
 		while (IsWindow(hQuestion) && GetTickCount() - Renewed < 5000)
-		{
-			NZel::gf_GetDeadlockDetector().f_DeclareAlive();
 			Sleep(5);
-		}
 		DWORD const Closed = GetTickCount() - Renewed;
 		std::printf("question closed %lu ms after the heartbeat\n", Closed);
 		if (IsWindow(hQuestion))
 			return fg_Fail("the question stayed");
-		fg_Beat(DWORD(Timeout * 3000));
+		Sleep(DWORD(Timeout * 3000));
 		if (fg_FindQuestion())
 			return fg_Fail("the question came back although the program was alive");
 		NZel::gf_GetDeadlockDetector().f_Stop(true);
@@ -240,18 +257,20 @@ namespace
 	// while nobody renews the heartbeat: that time is not a stall.
 	int fg_WatchdogGap(double Timeout)
 	{
+		CBeater Beater;
 		DWORD const WatchId = fg_StartWatchdog(Timeout);
 		HANDLE hWatch = OpenThread(THREAD_SUSPEND_RESUME, FALSE, WatchId);
 		if (!hWatch)
 			return fg_Fail("no watchdog thread");
-		fg_Beat(200);
+		Beater.f_Set(false);
 		// Nothing here may take a lock the held-up thread could hold.
 		SuspendThread(hWatch);
 		Sleep(DWORD(Timeout * 1500));
 		ResumeThread(hWatch);
 		CloseHandle(hWatch);
-		Sleep(300);
-		fg_Beat(DWORD(Timeout * 2000));
+		Sleep(DWORD(Timeout * 250)); // the watch looks while the program is still silent
+		Beater.f_Set(true);
+		Sleep(DWORD(Timeout * 2000));
 		NZel::gf_GetDeadlockDetector().f_Stop(true);
 		std::printf("no report after the gap\n");
 		return 0;
@@ -263,7 +282,9 @@ namespace
 	int fg_WatchdogStall(double Timeout, bool bSuppress)
 	{
 		NZel::gf_GetDeadlockDetector().f_SetSuppressReport(bSuppress);
+		CBeater Beater;
 		fg_StartWatchdog(Timeout);
+		Beater.f_Set(false);
 		Sleep(DWORD(Timeout * 4000) + (bSuppress ? 0 : 60000));
 		NZel::gf_GetDeadlockDetector().f_Stop(true);
 		std::printf("the stalls passed without a report\n");

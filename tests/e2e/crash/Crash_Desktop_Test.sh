@@ -108,14 +108,14 @@ case $case_name in
     ;;
   WatchdogRenew)
     # The program checks itself: the question comes, is centred, closes by itself.
-    start_program watchdog-renew 1
+    start_program watchdog-renew 3
     rc=$(wait_exit 180)
     cat "$work/out"
     [ "$rc" = 0 ] || fail "exit code $rc"
     [ "$(crash_files)" = 0 ] || fail "crash files were written"
     ;;
   WatchdogYesNo)
-    start_program watchdog-stall 1 -SmallFullDump
+    start_program watchdog-stall 3 -SmallFullDump
     caption='Hushvane is not responding'
     w=$(find_window "^$caption\$" 120)
     [ -n "$w" ] || { fail "no question"; exit 1; }

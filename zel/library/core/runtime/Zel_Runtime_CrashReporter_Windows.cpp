@@ -104,7 +104,11 @@ namespace NZel::NCrash
 
 			CStr Text("Unhandeled excepion\n\n");
 			Text.f_Append("Exception type: ");
-			gf_Append(Text, gf_GetExceptionTypeText(Record.ExceptionCode, Record.NumberParameters, Record.ExceptionInformation));
+			umint Parameters[EXCEPTION_MAXIMUM_PARAMETERS] = {};
+			DWORD const nParameters = Record.NumberParameters < EXCEPTION_MAXIMUM_PARAMETERS ? Record.NumberParameters : EXCEPTION_MAXIMUM_PARAMETERS;
+			for (DWORD i = 0; i < nParameters; ++i)
+				Parameters[i] = umint(Record.ExceptionInformation[i]);
+			gf_Append(Text, gf_GetExceptionTypeText(Record.ExceptionCode, nParameters, Parameters));
 			Text.f_Append("\n\n");
 
 			CSymbolInfo Info;
