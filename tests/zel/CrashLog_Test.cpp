@@ -157,7 +157,7 @@ TEST(CrashLog, BoxTextNamesTheFiles)
 		"Hushvane" + Body + "a@b.example" + Files + "\n\nDo you want to continue execution?");
 }
 
-TEST(Watchdog, StallDiscountsTheWatchsOwnGaps)
+TEST(WatchdogParts, StallDiscountsTheWatchsOwnGaps)
 {
 	auto fAt = [](double Seconds) { return CClockTime::fs_FromSeconds(Seconds); };
 	struct CRow
@@ -182,7 +182,7 @@ TEST(Watchdog, StallDiscountsTheWatchsOwnGaps)
 	}
 }
 
-TEST(Watchdog, DialogTemplateLayout)
+TEST(WatchdogParts, DialogTemplateLayout)
 {
 	std::vector<uint8> Buffer(NWatchdog::gc_DialogTemplateBytes, 0);
 	std::u16string const Caption = u"Hushvane is not responding";
