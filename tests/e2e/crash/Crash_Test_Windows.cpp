@@ -193,6 +193,12 @@ namespace
 		};
 	}
 
+	// Test names show the command line, not the bytes of the row.
+	void PrintTo(const CCase &Case, std::ostream *pOut)
+	{
+		*pOut << Case.m_Arguments;
+	}
+
 	class CCrashKind : public testing::TestWithParam<CCase>
 	{
 	};

@@ -54,7 +54,8 @@ namespace NZel
 			return CreateFontIndirectW(&Font);
 		}
 
-		// Centred in the work area of the monitor under the mouse.
+		// Centred in the work area of the monitor under the mouse (of the desktop when the
+		// system tells no monitors apart, as Wine without a monitor extension does).
 		void fg_CentreOnMouseMonitor(HWND hDialog)
 		{
 			POINT Cursor{0, 0};
@@ -62,9 +63,13 @@ namespace NZel
 			MONITORINFO Monitor{};
 			Monitor.cbSize = sizeof(Monitor);
 			RECT Dialog{};
-			if (!GetMonitorInfoW(MonitorFromPoint(Cursor, MONITOR_DEFAULTTONEAREST), &Monitor) || !GetWindowRect(hDialog, &Dialog))
+			if (!GetWindowRect(hDialog, &Dialog))
 				return;
-			RECT const &Work = Monitor.rcWork;
+			RECT Work{};
+			if (GetMonitorInfoW(MonitorFromPoint(Cursor, MONITOR_DEFAULTTONEAREST), &Monitor))
+				Work = Monitor.rcWork;
+			else if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &Work, 0))
+				return; // no monitor to speak of: the template's place stands
 			int const Left = Work.left + ((Work.right - Work.left) - (Dialog.right - Dialog.left)) / 2;
 			int const Top = Work.top + ((Work.bottom - Work.top) - (Dialog.bottom - Dialog.top)) / 2;
 			SetWindowPos(hDialog, nullptr, Left, Top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
