@@ -2,18 +2,15 @@
 // settings, and runs the branch of the first switch found on the command line.
 #include "app/Hushvane_CheckConfig.h"
 #include "app/Hushvane_CommandLine.h"
+#include "app/Hushvane_CrashSetup.h"
 #include "app/Hushvane_Service.h"
 #include "app/Hushvane_Worker.h"
 #include "KvWin/KvTray.h"
-#include "zel/library/core/general/Zel_CrashSettings.h"
 
 #include <windows.h>
 
 namespace
 {
-	constexpr char gc_ProgramName[] = "Hushvane";
-	constexpr char gc_ProgramSupportAddress[] = "support@hushvane.example";
-	constexpr char gc_ServiceSupportAddress[] = "service-support@hushvane.example";
 	constexpr DWORD gc_PumpSleepMs = 50;
 	constexpr int gc_TrayIconResource = 101;
 
@@ -25,14 +22,6 @@ namespace
 		"-StopService\t\tAttempts to stop the Hushvane service.\n"
 		"-RunAsProgram\t\tRuns the server as a usual windows program in the background.\n"
 		"-Service\t\t\tStarts the program as a service. Only used by the system.\n\n";
-
-	void fg_SetCrashSettings(const char *pSupportAddress, bool bNoDialog)
-	{
-		NZel::CCrashSettings &Settings = NZel::gf_GetCrashSettings();
-		Settings.fp_CrashProgramName = gc_ProgramName;
-		Settings.fp_CrashSupportAddress = pSupportAddress;
-		Settings.fp_CrashNoDialog = bNoDialog;
-	}
 
 	// Shows the failure box of a command; the exit code 1 lets scripts tell as well.
 	int fg_CommandResult(bool bSucceeded, const char *pFailureText)
@@ -56,7 +45,7 @@ namespace
 	int fg_Run(HINSTANCE hInstance, const char *pCommandLine)
 	{
 		NHushvane::CLS_Service Service("Hushvane", "Hushvane", "Sets the priority class of processes at process launch.");
-		fg_SetCrashSettings(gc_ProgramSupportAddress, false);
+		NHushvane::gf_SetCrashSettings(NHushvane::ECrashMode::Program);
 
 		using NHushvane::ESwitch;
 		switch (NHushvane::gf_FindSwitch(pCommandLine))
@@ -82,7 +71,7 @@ namespace
 			fg_RunAsProgram(Service, hInstance);
 			return 0;
 		case ESwitch::Service:
-			fg_SetCrashSettings(gc_ServiceSupportAddress, true);
+			NHushvane::gf_SetCrashSettings(NHushvane::ECrashMode::Service);
 			Service.f_RunDispatcher();
 			return 0;
 		case ESwitch::CheckConfig:

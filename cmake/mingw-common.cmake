@@ -8,6 +8,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(HV_MINGW_SYSROOT /usr/${HV_MINGW_PREFIX})
 
+# DWARF 4: Wine's debug-help library reads it (not version 5, the compiler's default), so crash
+# logs name functions and source lines also under Wine.
+set(CMAKE_C_FLAGS_INIT "-gdwarf-4")
+set(CMAKE_CXX_FLAGS_INIT "-gdwarf-4")
+
 # Wine has no MinGW runtime DLLs: every executable is linked fully static.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 

@@ -158,4 +158,5 @@ namespace NZel
 			return g_pSystem.load(std::memory_order_acquire);
 		return nullptr;
 	}
+
 }

@@ -93,12 +93,34 @@ namespace NZel
 		NTime::CTimerContext *fp_pTimerContext = nullptr;
 	};
 
-	// The Windows flavour of the system object.
+	namespace NCrash
+	{
+		class CStackTrace;
+	}
+
+	// The Windows flavour of the system object. Its construction installs the crash reporter
+	// as the process's unhandled-exception filter (Zel_Runtime_CrashReporter.h), after the
+	// parts above, so a crash from then on is reported.
 	class CSystemWindowsMSVC : public CSystem
 	{
 	public:
-		using CSystem::CSystem;
+		class CDeadlockDetector; // Zel_Runtime_DeadlockDetector.h
+
+		explicit CSystemWindowsMSVC(void *pPartsStorage);
+		~CSystemWindowsMSVC() override;
+
+		// The crash reporter's symbol engine.
+		NCrash::CStackTrace &f_GetStackTrace();
+		// The not-responding watchdog, made at its first use (its events need the finished
+		// system object). Idle until somebody starts it.
+		CDeadlockDetector &f_GetDeadlockDetector();
+
+	private:
+		NCrash::CStackTrace *fp_pStackTrace = nullptr;
 	};
+
+	// The system object of a Windows process.
+	CSystemWindowsMSVC &gf_GetSystemWindows();
 
 	// The system object, made on first use.
 	CSystem &gf_GetSystem();

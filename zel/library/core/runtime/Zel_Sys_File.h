@@ -62,6 +62,9 @@ namespace NZel::NSys::NFile
 	uint32 gf_Write(CFileHandle *pFile, const void *pSource, uint64 Position, uint32 Count);
 	void gf_Flush(CFileHandle *pFile);
 	uint64 gf_GetSize(CFileHandle *pFile);
+	// The system's handle of the open file (Windows: the file HANDLE; POSIX: the descriptor),
+	// for system calls that write into a file themselves, such as a dump writer.
+	void *gf_GetSystemHandle(CFileHandle *pFile);
 
 	// Copies the file; an existing target is overwritten.
 	void gf_Copy(const NStr::CStr &Source, const NStr::CStr &Target);

@@ -91,6 +91,11 @@ namespace NZel::NSys::NFile
 		return new CFileHandle{FileDescriptor, std::move(FullPath)};
 	}
 
+	void *gf_GetSystemHandle(CFileHandle *pFile)
+	{
+		return reinterpret_cast<void *>(static_cast<intptr_t>(pFile->m_FileDescriptor));
+	}
+
 	void gf_Close(CFileHandle *pFile)
 	{
 		if (!pFile)

@@ -132,6 +132,11 @@ namespace NZel::NSys::NFile
 		return pFile;
 	}
 
+	void *gf_GetSystemHandle(CFileHandle *pFile)
+	{
+		return pFile->m_hFile;
+	}
+
 	void gf_Close(CFileHandle *pFile)
 	{
 		if (!pFile)
