@@ -59,9 +59,16 @@ namespace NZel
 				return *g_pSystem.load(std::memory_order_acquire);
 			}
 			g_CreatorThread.store(Self, std::memory_order_release);
-			umint Size = NSys::gf_Mem_RoundUp(sizeof(CSystemFlavour), alignof(CParts)) + sizeof(CParts);
-			auto *pStorage = static_cast<unsigned char *>(NSys::AllocVirtualMemory(Size, 0, NSys::EMemAllocation::Commit));
-			new (pStorage) CSystemFlavour(pStorage + NSys::gf_Mem_RoundUp(sizeof(CSystemFlavour), alignof(CParts)));
+			constexpr umint c_PartsOffset = (sizeof(CSystemFlavour) + alignof(CParts) - 1) / alignof(CParts) * alignof(CParts);
+#ifdef _WIN32
+			auto *pStorage = static_cast<unsigned char *>(NSys::AllocVirtualMemory(c_PartsOffset + sizeof(CParts), 0, NSys::EMemAllocation::Commit));
+#else
+			// The native build's parts allocate from the C library, and its leak checker finds
+			// their blocks only through pointers kept in static storage, not in a mapping.
+			alignas(CSystemFlavour) alignas(CParts) static unsigned char s_Storage[c_PartsOffset + sizeof(CParts)];
+			unsigned char *pStorage = s_Storage;
+#endif
+			new (pStorage) CSystemFlavour(pStorage + c_PartsOffset);
 			g_State.store(2, std::memory_order_release);
 			return *g_pSystem.load(std::memory_order_acquire);
 		}
