@@ -98,40 +98,50 @@ TEST(Lock, TryLockFailsWhileAnotherThreadHoldsIt)
 
 // Threads arrive together at a fresh lock that is held: all find no semaphore and race to
 // make it. Repeated, so the race is really run; exactly one semaphore per lock each time.
+// The count is global, and starting or ending a thread allocates (the heap's own lock may make
+// its semaphore then): it is read only while the contenders are between those two.
 TEST(Lock, ContendingOnFreshLockCreatesExactlyOneSemaphore)
 {
 	constexpr int c_nContenders = 4;
 	for (int Round = 0; Round < 100; ++Round)
 	{
-		auto const Before = NZel::NSys::gf_Semaphore_GetCreatedCount();
 		CLock Lock;
 		int Counter = 0;
 		Lock.f_Lock();
 
 		std::atomic<int> nReady{0};
+		std::atomic<int> nDone{0};
+		std::atomic<bool> bGo{false};
 		auto fContender = [&] {
 			++nReady;
-			while (nReady < c_nContenders)
+			while (!bGo)
 			{
 			}
 			Lock.f_Lock();
 			++Counter;
 			Lock.f_Unlock();
+			++nDone;
 		};
 		std::vector<std::thread> Contenders;
 		for (int i = 0; i < c_nContenders; ++i)
 			Contenders.emplace_back(fContender);
+		ASSERT_TRUE(gf_WaitUntil([&] { return nReady == c_nContenders; }));
+		auto const Before = NZel::NSys::gf_Semaphore_GetCreatedCount();
+		bGo = true;
 		bool const bAllWaiting = gf_WaitUntil([&] { return Lock.f_GetWaiterCount() == c_nContenders + 1 && Lock.f_HasSemaphore(); });
 		// Reported before the release: with a semaphore per waiter the hand-over below would
 		// wake the wrong one and the joins would never return.
 		EXPECT_EQ(NZel::NSys::gf_Semaphore_GetCreatedCount() - Before, 1u) << "round " << Round;
 		Lock.f_Unlock();
+		bool const bAllDone = gf_WaitUntil([&] { return nDone == c_nContenders; });
+		auto const After = NZel::NSys::gf_Semaphore_GetCreatedCount();
 		for (auto &Contender : Contenders)
 			Contender.join();
 
 		ASSERT_TRUE(bAllWaiting);
+		ASSERT_TRUE(bAllDone);
 		EXPECT_EQ(Counter, c_nContenders);
-		ASSERT_EQ(NZel::NSys::gf_Semaphore_GetCreatedCount() - Before, 1u) << "round " << Round;
+		ASSERT_EQ(After - Before, 1u) << "round " << Round;
 		EXPECT_EQ(Lock.f_GetWaiterCount(), 0);
 	}
 }
