@@ -78,20 +78,30 @@ namespace NZel::NMemory
 	}
 
 	template <typename t_CHeapParams>
+	ICClassHeap *THeap_Combined<t_CHeapParams>::fp_ClassForResize(void *p, umint Size, umint &Usable)
+	{
+		CChunk *pChunk = fp_Core.f_Find(umint(p));
+		if (!pChunk)
+			return nullptr;
+		ICClassHeap *pClass = pChunk->m_pOwner;
+		Usable = pClass->f_GetUsableSize(p);
+		// A block stays in its class while the class can hold the new size (so shrinking never
+		// changes class); otherwise the request picks its class afresh.
+		if (Size > pClass->f_GetMaxRequest())
+			pClass = fp_ClassFor(Size);
+		return pClass;
+	}
+
+	template <typename t_CHeapParams>
 	void *THeap_Combined<t_CHeapParams>::f_Resize(void *p, umint Size)
 	{
 		if (!p)
 			return f_Alloc(Size);
 		TCGuard Guard(fp_Lock);
-		CChunk *pChunk = fp_Core.f_Find(umint(p));
-		if (!pChunk)
+		umint Usable = 0;
+		ICClassHeap *pClass = fp_ClassForResize(p, Size, Usable);
+		if (!pClass)
 			return nullptr;
-		ICClassHeap *pClass = pChunk->m_pOwner;
-		umint Usable = pClass->f_GetUsableSize(p);
-		// A block stays in its class while the class can hold the new size (so shrinking never
-		// changes class); otherwise the request picks its class afresh.
-		if (Size > pClass->f_GetMaxRequest())
-			pClass = fp_ClassFor(Size);
 		void *pNew = pClass->f_Alloc(Size);
 		if (!pNew)
 			return nullptr; // the old block stays
@@ -106,12 +116,10 @@ namespace NZel::NMemory
 		if (!p)
 			return f_Alloc(Size);
 		TCGuard Guard(fp_Lock);
-		CChunk *pChunk = fp_Core.f_Find(umint(p));
-		if (!pChunk)
+		umint Usable = 0;
+		ICClassHeap *pClass = fp_ClassForResize(p, Size, Usable);
+		if (!pClass)
 			return nullptr;
-		ICClassHeap *pClass = pChunk->m_pOwner;
-		if (Size > pClass->f_GetMaxRequest())
-			pClass = fp_ClassFor(Size);
 		f_Free(p);
 		return pClass->f_Alloc(Size);
 	}

@@ -107,6 +107,9 @@ namespace NZel::NMemory
 		using CLock = typename t_CHeapParams::CLock;
 
 		ICClassHeap *fp_ClassFor(umint Size);
+		// Under the lock: the class a resize of live block p to Size allocates from, and p's
+		// usable size; null when p is not a block of this heap.
+		ICClassHeap *fp_ClassForResize(void *p, umint Size, umint &Usable);
 
 		CLock fp_Lock;
 		CHeapCore fp_Core;
