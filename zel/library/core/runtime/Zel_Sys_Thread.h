@@ -89,9 +89,10 @@ namespace NZel::NSys
 	CHandle gf_Semaphore_Create(int32 InitialCount, int32 MaximumCount);
 	// false when the release would pass the maximum count (the count is then unchanged).
 	bool gf_Semaphore_Release(CHandle hSemaphore, int32 Count);
-	// How many semaphores gf_Semaphore_Create has made in this process; lets tests check
-	// that a lock makes its kernel object only once, and only under contention.
-	uint32 gf_Semaphore_GetCreatedCount();
+	// How many semaphores gf_Semaphore_Create has made on the calling thread; lets tests check
+	// that a lock makes its kernel object only once, and only under contention, whatever other
+	// threads of the process make at the same time.
+	uint32 gf_Semaphore_GetCreatedCountOnThisThread();
 
 	// Manual-reset event with no name; nullptr when it cannot be made.
 	CHandle gf_Event_CreateManualReset(bool bInitialState);

@@ -10,7 +10,7 @@ namespace NZel::NSys
 	{
 		using NPosix::CPosixObject;
 
-		std::atomic<uint32> g_SemaphoresCreated{0};
+		thread_local uint32 t_SemaphoresCreated = 0;
 		std::atomic<uint32> g_NextThreadId{1};
 		thread_local uint32 t_ThreadId = 0;
 
@@ -122,7 +122,7 @@ namespace NZel::NSys
 	{
 		if (MaximumCount <= 0 || InitialCount < 0 || InitialCount > MaximumCount)
 			return nullptr;
-		g_SemaphoresCreated.fetch_add(1, std::memory_order_relaxed);
+		++t_SemaphoresCreated;
 		return static_cast<CPosixObject *>(new CSemaphore(InitialCount, MaximumCount));
 	}
 
@@ -131,9 +131,9 @@ namespace NZel::NSys
 		return static_cast<CSemaphore *>(NPosix::gf_FromHandle(hSemaphore))->f_Release(Count);
 	}
 
-	uint32 gf_Semaphore_GetCreatedCount()
+	uint32 gf_Semaphore_GetCreatedCountOnThisThread()
 	{
-		return g_SemaphoresCreated.load(std::memory_order_relaxed);
+		return t_SemaphoresCreated;
 	}
 
 	CHandle gf_Event_CreateManualReset(bool bInitialState)

@@ -9,7 +9,7 @@ namespace NZel::NSys
 {
 	namespace
 	{
-		std::atomic<uint32> g_SemaphoresCreated{0};
+		thread_local uint32 t_SemaphoresCreated = 0;
 	}
 
 	void gf_Thread_Yield()
@@ -48,7 +48,7 @@ namespace NZel::NSys
 	{
 		CHandle hSemaphore = CreateSemaphoreW(nullptr, InitialCount, MaximumCount, nullptr);
 		if (hSemaphore)
-			g_SemaphoresCreated.fetch_add(1, std::memory_order_relaxed);
+			++t_SemaphoresCreated;
 		return hSemaphore;
 	}
 
@@ -57,9 +57,9 @@ namespace NZel::NSys
 		return ReleaseSemaphore(hSemaphore, Count, nullptr) != FALSE;
 	}
 
-	uint32 gf_Semaphore_GetCreatedCount()
+	uint32 gf_Semaphore_GetCreatedCountOnThisThread()
 	{
-		return g_SemaphoresCreated.load(std::memory_order_relaxed);
+		return t_SemaphoresCreated;
 	}
 
 	CHandle gf_Event_CreateManualReset(bool bInitialState)
