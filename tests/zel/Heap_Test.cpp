@@ -69,6 +69,36 @@ namespace
 		EXPECT_TRUE(gf_HeapIsSound(*pHeap));
 	}
 
+	// Which freed blocks are cached: blocks up to 80 bytes (a 64-byte request's) wait in their
+	// quick list, so a smaller request does not split them; larger ones go to the exact lists,
+	// where the smallest request takes them first.
+	TEST(Heap, QuickListsCacheBlocksUpTo80Bytes)
+	{
+		struct CRow
+		{
+			umint m_Request;
+			bool m_bQuick;
+		} const Rows[] = {{30, true}, {46, true}, {62, true}, {64, true}, {78, true}, {79, false}, {94, false}};
+		for (CRow const &Row : Rows)
+		{
+			auto pHeap = gf_MakeHeap();
+			void *pBefore = pHeap->f_Alloc(200);
+			void *p = pHeap->f_Alloc(Row.m_Request);
+			void *pAfter = pHeap->f_Alloc(200);
+			pHeap->f_Free(p);
+			void *pSmall = pHeap->f_Alloc(14);
+			EXPECT_EQ(pSmall == p, !Row.m_bQuick) << Row.m_Request;
+			if (Row.m_bQuick)
+				EXPECT_EQ(pHeap->f_Alloc(Row.m_Request), p) << Row.m_Request;
+			EXPECT_TRUE(gf_HeapIsSound(*pHeap)) << Row.m_Request;
+			for (void *q : {pBefore, pSmall, pAfter})
+				pHeap->f_Free(q);
+			if (Row.m_bQuick)
+				pHeap->f_Free(p);
+			EXPECT_TRUE(gf_HeapIsSound(*pHeap)) << Row.m_Request;
+		}
+	}
+
 	TEST(Heap, RequestAbove256BytesEmptiesTheQuickListsFirst)
 	{
 		auto pHeap = gf_MakeHeap();

@@ -231,7 +231,7 @@ namespace NZel::NMemory
 		if (Size > t_CParams::mc_MaxRequest)
 			return nullptr;
 		umint Block = fs_BlockSizeFor(Size);
-		if (Block <= 64)
+		if (Block <= mc_QuickMax)
 		{
 			void *&pQuick = fp_Quick[Block / 16 - 1];
 			if (void *p = pQuick)
@@ -298,7 +298,7 @@ namespace NZel::NMemory
 		if (t_CParams::fs_State(pBlock) != EBlockState_Used)
 			return; // not a live block: freed twice or never ours
 		umint Size = t_CParams::fs_Units(pBlock) * 16;
-		if (Size <= 64)
+		if (Size <= mc_QuickMax)
 		{
 			void *&pQuick = fp_Quick[Size / 16 - 1];
 			*static_cast<void **>(p) = pQuick;

@@ -2,8 +2,9 @@
 // THeap: one size class of the small-object heap (see Zel_Heap_Block.h for its headers).
 //
 // Free structures:
-// - quick lists: four singly linked lists of freed 16, 32, 48 and 64-byte blocks, which stay
-//   "used" while cached there, so the commonest sizes come and go with one list operation;
+// - quick lists: five singly linked lists of freed 16, 32, 48, 64 and 80-byte blocks, which
+//   stay "used" while cached there, so the commonest sizes come and go with one list
+//   operation (80 bytes is the block of a 64-byte request: the header takes two bytes);
 // - exact lists: one doubly linked list per block size the header can encode, found through a
 //   two-level bitmap, so "the smallest free block of at least this size" is a few bit scans;
 // - one best-fit list for free blocks too large for the header's size field;
@@ -20,6 +21,8 @@ namespace NZel::NMemory
 	{
 	public:
 		static constexpr umint mc_HeaderSize = t_CParams::mc_HeaderSize;
+		// The largest block the quick lists cache.
+		static constexpr umint mc_QuickMax = 80;
 
 		THeap(CHeapCore &Core, umint ChunkStep);
 		~THeap();
@@ -114,7 +117,7 @@ namespace NZel::NMemory
 
 		CHeapCore &fp_Core;
 		umint const fp_ChunkStep;
-		void *fp_Quick[4] = {};
+		void *fp_Quick[mc_QuickMax / 16] = {};
 		bool fp_bQuickDirty = false;
 		CChunk *fp_pSpare = nullptr;
 		uint8 *fp_pBucket = nullptr;
