@@ -65,11 +65,12 @@ namespace NZel::NMemory
 		// freed across a run's edge costs one system call per run rather than one per page,
 		// which matters because each call is far dearer than the heap operation itself.
 		static constexpr umint mc_CommitUnit = 0x10000;
-		// The free block at a chunk's end (where new blocks are carved) keeps this much after
-		// its front committed, so that allocating and freeing the same blocks over and over
-		// does not commit and decommit the same pages each time. The large class, whose blocks
-		// span many runs anyway, keeps none.
-		static constexpr umint mc_TailSlack = t_CParams::mc_PlacementHint == 1 ? 0 : 0x40000;
+		// Every free block keeps this much after its front committed, so that allocating and
+		// freeing the same blocks over and over (at the chunk's end, or in a hole between live
+		// blocks) does not decommit and fault in the same pages each time: a fresh page costs
+		// a page fault, far dearer than the heap operation. The large class, whose blocks span
+		// many runs anyway, keeps none.
+		static constexpr umint mc_Slack = t_CParams::mc_PlacementHint == 1 ? 0 : 0x40000;
 		static constexpr umint mc_BinWords = (t_CParams::mc_BinCount + 63) / 64;
 		static constexpr umint mc_SummaryWords = (mc_BinWords + 63) / 64;
 
@@ -83,8 +84,6 @@ namespace NZel::NMemory
 		static uint8 *fs_LoadLink(uint8 const *pField);
 		static void fs_StoreLink(uint8 *pField, uint8 const *pBlock);
 		static void fs_Interior(uint8 const *pBlock, umint Size, umint &Begin, umint &End);
-		// The slack of a free block that ends at pEnd: mc_TailSlack at the end marker, else 0.
-		static umint fs_SlackAt(uint8 const *pEnd);
 		static bool fs_IsFree(uint32 State)
 		{
 			return State == EBlockState_Free || State == EBlockState_LargeFree;
