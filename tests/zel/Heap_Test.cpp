@@ -69,6 +69,38 @@ namespace
 		EXPECT_TRUE(gf_HeapIsSound(*pHeap));
 	}
 
+	// Which freed blocks are cached: blocks up to 80 bytes (a 64-byte request's) wait in their
+	// quick list, so a smaller request does not split them; larger ones go to the exact lists,
+	// where the smallest request takes them first.
+	TEST(Heap, QuickListsCacheBlocksUpTo80Bytes)
+	{
+		struct CRow
+		{
+			umint m_Request;
+			bool m_bQuick;
+		} const Rows[] = {{30, true}, {46, true}, {62, true}, {64, true}, {78, true}, {79, false}, {94, false}};
+		for (CRow const &Row : Rows)
+		{
+			auto pHeap = gf_MakeHeap();
+			void *pBefore = pHeap->f_Alloc(200);
+			void *p = pHeap->f_Alloc(Row.m_Request);
+			void *pAfter = pHeap->f_Alloc(200);
+			pHeap->f_Free(p);
+			void *pSmall = pHeap->f_Alloc(14);
+			EXPECT_EQ(pSmall == p, !Row.m_bQuick) << Row.m_Request;
+			if (Row.m_bQuick)
+			{
+				EXPECT_EQ(pHeap->f_Alloc(Row.m_Request), p) << Row.m_Request;
+			}
+			EXPECT_TRUE(gf_HeapIsSound(*pHeap)) << Row.m_Request;
+			for (void *q : {pBefore, pSmall, pAfter})
+				pHeap->f_Free(q);
+			if (Row.m_bQuick)
+				pHeap->f_Free(p);
+			EXPECT_TRUE(gf_HeapIsSound(*pHeap)) << Row.m_Request;
+		}
+	}
+
 	TEST(Heap, RequestAbove256BytesEmptiesTheQuickListsFirst)
 	{
 		auto pHeap = gf_MakeHeap();
@@ -198,6 +230,40 @@ namespace
 		for (void *p : Again)
 			pHeap->f_Free(p);
 		EXPECT_TRUE(gf_HeapIsSound(*pHeap));
+	}
+
+	// A hole between live blocks keeps the first 256 KiB after its front committed (the next
+	// blocks carved there do not fault pages in again) and gives back whole runs beyond it.
+	TEST(Heap, HoleBetweenLiveBlocksKeepsItsSlackAndDecommitsTheRest)
+	{
+		struct CRow
+		{
+			size_t m_nHole;         // 1008-byte blocks freed in a row
+			umint m_MinDecommitted; // at least this much goes back
+			umint m_MaxDecommitted;
+		} const Rows[] = {
+			{200, 0, 0},                                        // about 200 KiB: all kept
+			{1000, 1000 * 1008 - 0x40000 - 3 * 0x10000, 1000 * 1008 - 0x40000}, // the rest goes
+		};
+		for (CRow const &Row : Rows)
+		{
+			auto pHeap = gf_MakeHeap();
+			std::vector<void *> Blocks;
+			for (size_t i = 0; i < Row.m_nHole + 200; ++i)
+				Blocks.push_back(pHeap->f_Alloc(1000));
+			umint Before = pHeap->f_GetCommittedBytes();
+			for (size_t i = 100; i < 100 + Row.m_nHole; ++i)
+				pHeap->f_Free(Blocks[i]);
+			umint After = pHeap->f_GetCommittedBytes();
+			EXPECT_GE(Before - After, Row.m_MinDecommitted) << Row.m_nHole;
+			EXPECT_LE(Before - After, Row.m_MaxDecommitted) << Row.m_nHole;
+			// Carving the hole again touches only committed pages.
+			for (size_t i = 100; i < 100 + Row.m_nHole; ++i)
+				gf_Fill(Blocks[i] = pHeap->f_Alloc(1000), 1000, 3);
+			EXPECT_TRUE(gf_HeapIsSound(*pHeap)) << Row.m_nHole;
+			for (void *p : Blocks)
+				pHeap->f_Free(p);
+		}
 	}
 
 	TEST(Heap, ResizeMovesBetweenClassesAndKeepsTheContents)

@@ -87,18 +87,13 @@ namespace NZel::NMemory
 	}
 
 	template <typename t_CParams>
-	umint THeap<t_CParams>::fs_SlackAt(uint8 const *pEnd)
-	{
-		return t_CParams::fs_State(pEnd) == EBlockState_Marker ? mc_TailSlack : 0;
-	}
-
-	template <typename t_CParams>
 	void THeap<t_CParams>::fs_Interior(uint8 const *pBlock, umint Size, umint &Begin, umint &End)
 	{
-		// The whole commit runs between a free block's front (and, for the block at the chunk's
-		// end, its slack) and its trailer: decommitted. Everything else of the chunk is
-		// committed.
-		Begin = gf_Mem_RoundUp(umint(pBlock) + mc_Front + fs_SlackAt(pBlock + Size), mc_CommitUnit);
+		// The whole commit runs between a free block's front plus its slack and its trailer:
+		// decommitted. Everything else of the chunk is committed. A block merged with the free
+		// block before it starts where that one started, so its interior begins where that
+		// one's began.
+		Begin = gf_Mem_RoundUp(umint(pBlock) + mc_Front + mc_Slack, mc_CommitUnit);
 		End = gf_Mem_RoundDown(umint(pBlock) + Size - mc_Back, mc_CommitUnit);
 		if (End < Begin)
 			End = Begin;
@@ -231,7 +226,7 @@ namespace NZel::NMemory
 		if (Size > t_CParams::mc_MaxRequest)
 			return nullptr;
 		umint Block = fs_BlockSizeFor(Size);
-		if (Block <= 64)
+		if (Block <= mc_QuickMax)
 		{
 			void *&pQuick = fp_Quick[Block / 16 - 1];
 			if (void *p = pQuick)
@@ -270,7 +265,7 @@ namespace NZel::NMemory
 			fs_Interior(pBlock, FreeSize, Begin, End);
 			if (Begin < End)
 			{
-				umint Needed = Rest ? fg_Min(End, gf_Mem_RoundUp(umint(pBlock) + Size + mc_Front + fs_SlackAt(pBlock + FreeSize), mc_CommitUnit)) : End;
+				umint Needed = Rest ? fg_Min(End, gf_Mem_RoundUp(umint(pBlock) + Size + mc_Front + mc_Slack, mc_CommitUnit)) : End;
 				if (Needed > Begin)
 					fp_Core.f_CommitRange(*fp_Core.f_Find(umint(pBlock) + mc_HeaderSize), Begin, Needed);
 			}
@@ -298,7 +293,7 @@ namespace NZel::NMemory
 		if (t_CParams::fs_State(pBlock) != EBlockState_Used)
 			return; // not a live block: freed twice or never ours
 		umint Size = t_CParams::fs_Units(pBlock) * 16;
-		if (Size <= 64)
+		if (Size <= mc_QuickMax)
 		{
 			void *&pQuick = fp_Quick[Size / 16 - 1];
 			*static_cast<void **>(p) = pQuick;
@@ -331,7 +326,7 @@ namespace NZel::NMemory
 		// Merge with free neighbours, then decommit the pages that became interior: those of
 		// the merged block minus what the neighbours' interiors already had decommitted.
 		umint PrevUnits = t_CParams::fs_PrevUnits(pBegin);
-		umint KeepBegin = 0, Keep = 0, KeepEnd = ~umint(0);
+		umint Keep = 0, KeepEnd = ~umint(0);
 		uint8 *pPrev = fs_PrevBlock(pBegin);
 		if (fs_IsFree(t_CParams::fs_State(pPrev)))
 		{
@@ -340,10 +335,7 @@ namespace NZel::NMemory
 			umint Begin, End;
 			fs_Interior(pPrev, PrevSize, Begin, End);
 			if (Begin < End)
-			{
-				KeepBegin = Begin;
 				Keep = End;
-			}
 			PrevUnits = t_CParams::fs_PrevUnits(pPrev);
 			pBegin = pPrev;
 		}
@@ -365,19 +357,6 @@ namespace NZel::NMemory
 		{
 			umint Begin, End;
 			fs_Interior(pBegin, Size, Begin, End);
-			if (KeepBegin < Keep && KeepBegin < Begin)
-			{
-				// The merged block now reaches the end marker, and its slack covers runs the
-				// previous block had decommitted.
-				try
-				{
-					fp_Core.f_CommitRange(Chunk, KeepBegin, fg_Min(Keep, Begin));
-				}
-				catch (...)
-				{
-					// Out of memory while freeing: nothing better to do than carry on.
-				}
-			}
 			Begin = fg_Max(Begin, Keep);
 			End = fg_Min(End, KeepEnd);
 			if (Begin < End)
@@ -398,7 +377,7 @@ namespace NZel::NMemory
 	{
 		umint Limit = End + mc_HeaderSize;
 		if (bFront)
-			fp_Core.f_CommitRange(Chunk, Begin, fg_Min(gf_Mem_RoundUp(Begin + mc_Front + mc_TailSlack, mc_CommitUnit), Limit));
+			fp_Core.f_CommitRange(Chunk, Begin, fg_Min(gf_Mem_RoundUp(Begin + mc_Front + mc_Slack, mc_CommitUnit), Limit));
 		if (bTrailer)
 			fp_Core.f_CommitRange(Chunk, fg_Max(gf_Mem_RoundDown(End - mc_Back, mc_CommitUnit), Begin), Limit);
 	}

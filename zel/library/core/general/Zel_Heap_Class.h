@@ -2,8 +2,9 @@
 // THeap: one size class of the small-object heap (see Zel_Heap_Block.h for its headers).
 //
 // Free structures:
-// - quick lists: four singly linked lists of freed 16, 32, 48 and 64-byte blocks, which stay
-//   "used" while cached there, so the commonest sizes come and go with one list operation;
+// - quick lists: five singly linked lists of freed 16, 32, 48, 64 and 80-byte blocks, which
+//   stay "used" while cached there, so the commonest sizes come and go with one list
+//   operation (80 bytes is the block of a 64-byte request: the header takes two bytes);
 // - exact lists: one doubly linked list per block size the header can encode, found through a
 //   two-level bitmap, so "the smallest free block of at least this size" is a few bit scans;
 // - one best-fit list for free blocks too large for the header's size field;
@@ -20,6 +21,8 @@ namespace NZel::NMemory
 	{
 	public:
 		static constexpr umint mc_HeaderSize = t_CParams::mc_HeaderSize;
+		// The largest block the quick lists cache.
+		static constexpr umint mc_QuickMax = 80;
 
 		THeap(CHeapCore &Core, umint ChunkStep);
 		~THeap();
@@ -62,11 +65,12 @@ namespace NZel::NMemory
 		// freed across a run's edge costs one system call per run rather than one per page,
 		// which matters because each call is far dearer than the heap operation itself.
 		static constexpr umint mc_CommitUnit = 0x10000;
-		// The free block at a chunk's end (where new blocks are carved) keeps this much after
-		// its front committed, so that allocating and freeing the same blocks over and over
-		// does not commit and decommit the same pages each time. The large class, whose blocks
-		// span many runs anyway, keeps none.
-		static constexpr umint mc_TailSlack = t_CParams::mc_PlacementHint == 1 ? 0 : 0x40000;
+		// Every free block keeps this much after its front committed, so that allocating and
+		// freeing the same blocks over and over (at the chunk's end, or in a hole between live
+		// blocks) does not decommit and fault in the same pages each time: a fresh page costs
+		// a page fault, far dearer than the heap operation. The large class, whose blocks span
+		// many runs anyway, keeps none.
+		static constexpr umint mc_Slack = t_CParams::mc_PlacementHint == 1 ? 0 : 0x40000;
 		static constexpr umint mc_BinWords = (t_CParams::mc_BinCount + 63) / 64;
 		static constexpr umint mc_SummaryWords = (mc_BinWords + 63) / 64;
 
@@ -80,8 +84,6 @@ namespace NZel::NMemory
 		static uint8 *fs_LoadLink(uint8 const *pField);
 		static void fs_StoreLink(uint8 *pField, uint8 const *pBlock);
 		static void fs_Interior(uint8 const *pBlock, umint Size, umint &Begin, umint &End);
-		// The slack of a free block that ends at pEnd: mc_TailSlack at the end marker, else 0.
-		static umint fs_SlackAt(uint8 const *pEnd);
 		static bool fs_IsFree(uint32 State)
 		{
 			return State == EBlockState_Free || State == EBlockState_LargeFree;
@@ -114,7 +116,7 @@ namespace NZel::NMemory
 
 		CHeapCore &fp_Core;
 		umint const fp_ChunkStep;
-		void *fp_Quick[4] = {};
+		void *fp_Quick[mc_QuickMax / 16] = {};
 		bool fp_bQuickDirty = false;
 		CChunk *fp_pSpare = nullptr;
 		uint8 *fp_pBucket = nullptr;
