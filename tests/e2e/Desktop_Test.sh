@@ -5,32 +5,11 @@
 #   Desktop_Test.sh <case> <hushvane.exe> <wine prefix>
 # Needs DISPLAY; exits 77 (skipped) without one or without xdotool.
 set -uo pipefail
-case_name=$1 exe=$2 prefix=$3
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../scripts/wine-env"
-
-if [ -z "${DISPLAY:-}" ] || ! command -v xdotool >/dev/null; then
-  echo "no X display or no xdotool: skipped"
-  exit 77
-fi
-
-export WINEPREFIX=$prefix
-wine=$(hv_wine_loader x64)
-work=$(dirname "$exe")/desktop-$case_name
-rm -rf "$work"
-mkdir -p "$work"
-cp "$exe" "$work/hushvane.exe"
+. "$here/DesktopSupport.sh"
+desktop_begin "$1" "$2" "$3" hushvane.exe
 : >"$work/config"
-failures=0
-pid=""
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-cleanup() {
-  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then kill "$pid" 2>/dev/null; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 # start_program <args...>: runs the program in the background; its exit code goes to $work/rc.
 # With no_output set it gets no standard output at all, as when started from Explorer.
@@ -42,26 +21,6 @@ start_program() {
     (cd "$work" && timeout 120 "$wine" ./hushvane.exe "$@" >/dev/null 2>&1 </dev/null; echo $? >"$work/rc") &
   fi
   pid=$!
-}
-
-# wait_exit <seconds>: waits for the program; prints its exit code, or "running".
-wait_exit() {
-  local limit=$(($1 * 10))
-  for ((i = 0; i < limit; i++)); do
-    if [ -f "$work/rc" ]; then cat "$work/rc"; return; fi
-    sleep 0.1
-  done
-  echo running
-}
-
-# find_window <regex> <seconds>: the id of a visible window whose name matches, or nothing.
-find_window() {
-  local limit=$(($2 * 10)) w
-  for ((i = 0; i < limit; i++)); do
-    w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)
-    if [ -n "$w" ]; then echo "$w"; return; fi
-    sleep 0.1
-  done
 }
 
 # expect_box <caption> <expected exit code> <args...>: the program shows a box with that caption,
@@ -192,8 +151,4 @@ case $case_name in
     ;;
 esac
 
-if [ "$failures" -gt 0 ]; then
-  echo "$case_name: $failures failure(s)"
-  exit 1
-fi
-echo "$case_name: passed"
+desktop_end

@@ -4,31 +4,10 @@
 #   Crash_Desktop_Test.sh <case> <hvcrash.exe> <wine prefix>
 # Needs DISPLAY; exits 77 (skipped) without one or without xdotool.
 set -uo pipefail
-case_name=$1 exe=$2 prefix=$3
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../../scripts/wine-env"
-
-if [ -z "${DISPLAY:-}" ] || ! command -v xdotool >/dev/null; then
-  echo "no X display or no xdotool: skipped"
-  exit 77
-fi
-
-export WINEPREFIX=$prefix
-wine=$(hv_wine_loader x64)
-work=$(dirname "$exe")/desktop-$case_name
-rm -rf "$work"
-mkdir -p "$work"
-cp "$exe" "$work/hvcrash.exe"
-failures=0
-pid=""
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-cleanup() {
-  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then kill "$pid" 2>/dev/null; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. "$here/../DesktopSupport.sh"
+desktop_begin "$1" "$2" "$3" hvcrash.exe
 
 # start_program <args...>: runs hvcrash.exe in the background; exit code to $work/rc, output
 # to $work/out. Wine passes on the low byte of the exit code: 5 for an access violation
@@ -37,24 +16,6 @@ start_program() {
   rm -f "$work/rc"
   (cd "$work" && timeout 240 "$wine" ./hvcrash.exe "$@" >"$work/out" 2>&1 </dev/null; echo $? >"$work/rc") &
   pid=$!
-}
-
-wait_exit() {
-  local limit=$(($1 * 10))
-  for ((i = 0; i < limit; i++)); do
-    if [ -f "$work/rc" ]; then cat "$work/rc"; return; fi
-    sleep 0.1
-  done
-  echo running
-}
-
-find_window() {
-  local limit=$(($2 * 10)) w
-  for ((i = 0; i < limit; i++)); do
-    w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)
-    if [ -n "$w" ]; then echo "$w"; return; fi
-    sleep 0.1
-  done
 }
 
 # The texts of the window with that caption, read from inside Wine.
@@ -157,8 +118,4 @@ case $case_name in
     ;;
 esac
 
-if [ "$failures" -gt 0 ]; then
-  echo "$case_name: $failures failure(s)"
-  exit 1
-fi
-echo "$case_name: passed"
+desktop_end
