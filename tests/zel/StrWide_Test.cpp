@@ -248,7 +248,7 @@ namespace
 		if (!Existing.empty())
 			Str.f_AppendText(Pos, Row.ExistingKind, Existing.data(), int32(Existing.size()));
 		std::basic_string<t_CSource> Source = fg_Text<t_CSource>(Row.Source);
-		Str.f_AppendText(Pos, Row.SourceKind, Source.data(), int32(Source.size()));
+		EXPECT_TRUE(Str.f_AppendText(Pos, Row.SourceKind, Source.data(), int32(Source.size()))) << Row.pWhat;
 		Str.f_SetLengthAndTrim(Pos);
 		EXPECT_EQ(Pos, Str.f_GetLen()) << Row.pWhat;
 		return Str;
@@ -387,7 +387,7 @@ TEST(StrConvert, OutOfRoomNeverCutsInsideACharacter)
 	{
 		NZelTest::CHeapFailureScope NoHeap(0);
 		int32 Pos = 2;
-		Utf8.f_AppendText(Pos, gc_KindUnicode, reinterpret_cast<const CChar16 *>(Euro.data()), int32(Euro.size()));
+		EXPECT_FALSE(Utf8.f_AppendText(Pos, gc_KindUnicode, reinterpret_cast<const CChar16 *>(Euro.data()), int32(Euro.size())));
 		Utf8.f_SetLengthAndTrim(Pos);
 	}
 	EXPECT_EQ(std::string(Utf8.f_GetStr()), "ab");
@@ -401,7 +401,7 @@ TEST(StrConvert, OutOfRoomNeverCutsInsideACharacter)
 	CStr32 const Smile(U"\U0001F600", -1, gc_KindUnicode);
 	{
 		NZelTest::CHeapFailureScope NoHeap(0);
-		Wide.f_AppendText(Pos, gc_KindUnicode, Smile.f_GetStr(), Smile.f_GetLen());
+		EXPECT_FALSE(Wide.f_AppendText(Pos, gc_KindUnicode, Smile.f_GetStr(), Smile.f_GetLen()));
 		Wide.f_SetLengthAndTrim(Pos);
 	}
 	EXPECT_EQ(Wide.f_GetLen(), 8);
@@ -413,7 +413,8 @@ TEST(StrConvert, OutOfRoomNeverCutsInsideACharacter)
 	{
 		NZelTest::CHeapFailureScope NoHeap(0);
 		Pos = 1;
-		Latin.f_AppendText(Pos, gc_KindUnicode, "\xC3\xA0", 2);
+		EXPECT_FALSE(Latin.f_AppendText(Pos, gc_KindUnicode, "\xC3\xA0", 2));
+		EXPECT_TRUE(Latin.f_AppendText(Pos, gc_KindLatin1, "", 0)) << "nothing to append, nothing cut";
 	}
 	EXPECT_EQ(std::string(Latin.f_GetStr()), "\xE9");
 	EXPECT_EQ(Latin.f_GetKind(), gc_KindLatin1);

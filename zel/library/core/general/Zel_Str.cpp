@@ -561,19 +561,21 @@ namespace NZel::NStr
 	}
 
 	template <typename t_CUnit>
-	void TCStr<t_CUnit>::fp_AppendRaw(int32 &Pos, uint32 Kind, const t_CUnit *pUnits, int32 Count)
+	bool TCStr<t_CUnit>::fp_AppendRaw(int32 &Pos, uint32 Kind, const t_CUnit *pUnits, int32 Count)
 	{
+		int32 Wanted = Count < 0 ? 0 : Count;
 		t_CUnit *pWrite = fp_BeginWrite(Pos, Count);
 		if (!pWrite)
-			return;
+			return Wanted == 0;
 		if (Count > 0)
 			std::memmove(pWrite, pUnits, umint(Count) * sizeof(t_CUnit));
 		fp_EndWrite(Pos, Kind, Count);
+		return Count == Wanted;
 	}
 
 	template <typename t_CUnit>
 	template <typename t_CSource>
-	void TCStr<t_CUnit>::fp_AppendConverted(int32 &Pos, uint32 FromKind, uint32 ToKind, const t_CSource *pUnits, int32 Count)
+	bool TCStr<t_CUnit>::fp_AppendConverted(int32 &Pos, uint32 FromKind, uint32 ToKind, const t_CSource *pUnits, int32 Count)
 	{
 		// Character by character through a small buffer; at least one write even for no text,
 		// so that an empty string takes the kind.
@@ -599,9 +601,10 @@ namespace NZel::NStr
 					fp_pBlock->f_GetText<t_CUnit>()[Pos] = 0;
 					fg_SetLength(fp_pBlock, ToKind, Pos);
 				}
-				return;
+				return false;
 			}
 		} while (i < Count);
+		return true;
 	}
 
 	template <typename t_CUnit>
@@ -613,7 +616,8 @@ namespace NZel::NStr
 		if (New.f_Reserve(Len + 1) <= 0)
 			return false;
 		int32 NewPos = 0;
-		New.fp_AppendConverted(NewPos, f_GetKind(), Kind, f_GetStr(), Len);
+		if (!New.fp_AppendConverted(NewPos, f_GetKind(), Kind, f_GetStr(), Len))
+			return false; // the old text stays whole
 		*this = static_cast<TCStr &&>(New);
 		Pos = NewPos;
 		return true;
@@ -621,7 +625,7 @@ namespace NZel::NStr
 
 	template <typename t_CUnit>
 	template <typename t_CSource>
-	void TCStr<t_CUnit>::fp_AppendUnits(int32 &Pos, uint32 Kind, const t_CSource *pUnits, int32 Count)
+	bool TCStr<t_CUnit>::fp_AppendUnits(int32 &Pos, uint32 Kind, const t_CSource *pUnits, int32 Count)
 	{
 		Kind &= 3;
 		if (!pUnits || Count < 0)
@@ -642,7 +646,7 @@ namespace NZel::NStr
 				// Without memory for the conversion nothing fits: text of two kinds in one
 				// string could no longer be read.
 				if (!fp_ConvertKind(Pos, Kind))
-					return;
+					return Count == 0;
 			}
 		}
 		if constexpr (sizeof(t_CSource) == sizeof(t_CUnit))
@@ -650,35 +654,34 @@ namespace NZel::NStr
 			// Same width, and either both or neither are the multi-unit form: nothing to recode.
 			if ((Kind == gc_KindUnicode) == (Target == gc_KindUnicode))
 			{
-				fp_AppendRaw(Pos, Target, reinterpret_cast<const t_CUnit *>(pUnits), Count);
-				return;
+				return fp_AppendRaw(Pos, Target, reinterpret_cast<const t_CUnit *>(pUnits), Count);
 			}
 		}
-		fp_AppendConverted(Pos, Kind, Target, pUnits, Count);
+		return fp_AppendConverted(Pos, Kind, Target, pUnits, Count);
 	}
 
 	template <typename t_CUnit>
-	void TCStr<t_CUnit>::f_AppendText(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
+	bool TCStr<t_CUnit>::f_AppendText(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
 	{
-		fp_AppendUnits(Pos, Kind, pUnits, Count);
+		return fp_AppendUnits(Pos, Kind, pUnits, Count);
 	}
 
 	template <typename t_CUnit>
-	void TCStr<t_CUnit>::f_AppendText(int32 &Pos, uint32 Kind, const CChar16 *pUnits, int32 Count)
+	bool TCStr<t_CUnit>::f_AppendText(int32 &Pos, uint32 Kind, const CChar16 *pUnits, int32 Count)
 	{
-		fp_AppendUnits(Pos, Kind, pUnits, Count);
+		return fp_AppendUnits(Pos, Kind, pUnits, Count);
 	}
 
 	template <typename t_CUnit>
-	void TCStr<t_CUnit>::f_AppendText(int32 &Pos, uint32 Kind, const CChar32 *pUnits, int32 Count)
+	bool TCStr<t_CUnit>::f_AppendText(int32 &Pos, uint32 Kind, const CChar32 *pUnits, int32 Count)
 	{
-		fp_AppendUnits(Pos, Kind, pUnits, Count);
+		return fp_AppendUnits(Pos, Kind, pUnits, Count);
 	}
 
 	template <typename t_CUnit>
-	void TCStr<t_CUnit>::f_AppendText(int32 &Pos, uint32 Kind, const uint16 *pUnits, int32 Count)
+	bool TCStr<t_CUnit>::f_AppendText(int32 &Pos, uint32 Kind, const uint16 *pUnits, int32 Count)
 	{
-		fp_AppendUnits(Pos, Kind, reinterpret_cast<const CChar16 *>(pUnits), Count);
+		return fp_AppendUnits(Pos, Kind, reinterpret_cast<const CChar16 *>(pUnits), Count);
 	}
 
 	template <typename t_CUnit>

@@ -143,11 +143,12 @@ namespace NZel::NStr
 
 		// The building steps (format engine, assignments): write at Pos, zero-terminate, advance
 		// Pos. Texts of another width or kind are converted as the kinds require; whatever does
-		// not fit into the memory obtained is cut, never inside a character.
-		void f_AppendText(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count);
-		void f_AppendText(int32 &Pos, uint32 Kind, const CChar16 *pUnits, int32 Count);
-		void f_AppendText(int32 &Pos, uint32 Kind, const CChar32 *pUnits, int32 Count);
-		void f_AppendText(int32 &Pos, uint32 Kind, const uint16 *pUnits, int32 Count);
+		// not fit into the memory obtained is cut, never inside a character. False when
+		// something was cut.
+		bool f_AppendText(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count);
+		bool f_AppendText(int32 &Pos, uint32 Kind, const CChar16 *pUnits, int32 Count);
+		bool f_AppendText(int32 &Pos, uint32 Kind, const CChar32 *pUnits, int32 Count);
+		bool f_AppendText(int32 &Pos, uint32 Kind, const uint16 *pUnits, int32 Count);
 		void f_AppendChar(int32 &Pos, t_CUnit Char, int32 Count);
 		// Ends building: Pos becomes the length (-1: measure it; 0: the string becomes empty)
 		// and the block is trimmed when it holds more than about SpareBytes bytes too many.
@@ -189,11 +190,11 @@ namespace NZel::NStr
 		// the Count units written, as text of Kind.
 		t_CUnit *fp_BeginWrite(int32 &Pos, int32 &Count);
 		void fp_EndWrite(int32 &Pos, uint32 Kind, int32 Count);
-		void fp_AppendRaw(int32 &Pos, uint32 Kind, const t_CUnit *pUnits, int32 Count);
+		bool fp_AppendRaw(int32 &Pos, uint32 Kind, const t_CUnit *pUnits, int32 Count);
 		template <typename t_CSource>
-		void fp_AppendUnits(int32 &Pos, uint32 Kind, const t_CSource *pUnits, int32 Count);
+		bool fp_AppendUnits(int32 &Pos, uint32 Kind, const t_CSource *pUnits, int32 Count);
 		template <typename t_CSource>
-		void fp_AppendConverted(int32 &Pos, uint32 FromKind, uint32 ToKind, const t_CSource *pUnits, int32 Count);
+		bool fp_AppendConverted(int32 &Pos, uint32 FromKind, uint32 ToKind, const t_CSource *pUnits, int32 Count);
 		bool fp_ConvertKind(int32 &Pos, uint32 Kind);
 	};
 
