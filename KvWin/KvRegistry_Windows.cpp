@@ -6,11 +6,12 @@
 
 #include <windows.h>
 
-#include <string>
+#include <algorithm>
 
 namespace NKv
 {
 	using NZel::NStr::CStr;
+	using NZel::NStr::CStr16;
 	using NZel::uint32;
 	using NZel::uint8;
 
@@ -24,31 +25,26 @@ namespace NKv
 		};
 		using CKvRegKey = NZel::TCUniqueHandle<CRegKeyTraits>;
 
-		std::wstring fg_ToWide(const CStr &Text)
+		// Key paths and value names as UTF-16, read as their kind says. A text cut short for
+		// want of memory would name another key: it is refused instead.
+		CStr16 fg_ToWide(const CStr &Text)
 		{
-			int Length = Text.f_GetLen();
-			if (Length <= 0)
-				return std::wstring();
-			int WideLength = MultiByteToWideChar(CP_ACP, 0, Text.f_GetStr(), Length, nullptr, 0);
-			std::wstring Wide(size_t(WideLength > 0 ? WideLength : 0), L'\0');
-			if (WideLength > 0)
-				MultiByteToWideChar(CP_ACP, 0, Text.f_GetStr(), Length, Wide.data(), WideLength);
+			CStr16 Wide;
+			NZel::int32 Pos = 0;
+			if (!Wide.f_AppendText(Pos, Text.f_GetKind(), Text.f_GetStr(), Text.f_GetLen()))
+				DZelThrow(NZel::NException::CExceptionMemory, "Out of memory for a registry text");
+			Wide.f_SetLengthAndTrim(Pos);
 			return Wide;
 		}
 
-		CStr fg_FromWide(const wchar_t *pText, int Length)
+		// Texts read from the registry are UTF-16, so they arrive as kind 2 (UTF-8).
+		CStr fg_FromWide(const wchar_t *pText, NZel::int32 Length)
 		{
 			CStr Result;
-			if (Length <= 0)
-				return Result;
-			int NarrowLength = WideCharToMultiByte(CP_ACP, 0, pText, Length, nullptr, 0, nullptr, nullptr);
-			if (NarrowLength <= 0)
-				return Result;
-			char *pBuffer = Result.f_GetWritableBuffer(NarrowLength);
-			if (!pBuffer)
+			NZel::int32 Pos = 0;
+			if (!Result.f_AppendText(Pos, NZel::NStr::gc_KindUnicode, pText, Length))
 				DZelThrow(NZel::NException::CExceptionMemory, "Out of memory for a registry text");
-			int Written = WideCharToMultiByte(CP_ACP, 0, pText, Length, pBuffer, NarrowLength, nullptr, nullptr);
-			pBuffer[Written > 0 ? Written : 0] = 0;
+			Result.f_SetLengthAndTrim(Pos);
 			return Result;
 		}
 
@@ -60,9 +56,9 @@ namespace NKv
 		}
 
 		// Value name for Windows: an empty name means the key's default value, passed as null.
-		const wchar_t *fg_ValueName(const std::wstring &Name)
+		const wchar_t *fg_ValueName(const CStr16 &Name)
 		{
-			return Name.empty() ? nullptr : Name.c_str();
+			return Name.f_IsEmpty() ? nullptr : Name.f_GetStr();
 		}
 
 		HKEY fg_RootFromSelector(NZel::int32 Selector)
@@ -97,7 +93,7 @@ namespace NKv
 					++End;
 				if (End == Position)
 					break;
-				List.push_back(fg_FromWide(pData + Position, int(End - Position)));
+				List.push_back(fg_FromWide(pData + Position, NZel::int32(End - Position)));
 				Position = End + 1;
 			}
 		}
@@ -120,10 +116,10 @@ namespace NKv
 	{
 		try
 		{
-			std::wstring Path = fg_ToWide(f_GetFullPath(Key));
-			std::wstring Name = fg_ToWide(ValueName);
+			CStr16 Path = fg_ToWide(f_GetFullPath(Key));
+			CStr16 Name = fg_ToWide(ValueName);
 			HKEY hKey = nullptr;
-			if (RegOpenKeyExW(reinterpret_cast<HKEY>(fp_Root), Path.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+			if (RegOpenKeyExW(reinterpret_cast<HKEY>(fp_Root), Path.f_GetStr(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
 				return false;
 			CKvRegKey OpenKey(hKey);
 			DWORD Type = 0;
@@ -139,12 +135,12 @@ namespace NKv
 	void CWin32_Registry::ReadRegKey(const CStr &Key, const CStr &ValueName, uint32 *pNumber, CStr *pString,
 		std::vector<uint8> *pBytes, std::vector<CStr> *pStringList) const
 	{
-		std::wstring Path = fg_ToWide(f_GetFullPath(Key));
-		std::wstring NameText = fg_ToWide(ValueName);
+		CStr16 Path = fg_ToWide(f_GetFullPath(Key));
+		CStr16 NameText = fg_ToWide(ValueName);
 		const wchar_t *pName = fg_ValueName(NameText);
 
 		HKEY hKey = nullptr;
-		LSTATUS Status = RegOpenKeyExW(reinterpret_cast<HKEY>(fp_Root), Path.c_str(), 0, KEY_READ, &hKey);
+		LSTATUS Status = RegOpenKeyExW(reinterpret_cast<HKEY>(fp_Root), Path.f_GetStr(), 0, KEY_READ, &hKey);
 		if (Status != ERROR_SUCCESS)
 			DZelThrow(NZel::NException::CException, fg_RegistryError("RegOpenKeyExW", Status));
 		CKvRegKey OpenKey(hKey);
@@ -180,16 +176,20 @@ namespace NKv
 				}
 				else if (pString)
 				{
-					std::vector<wchar_t> Buffer(EvenSize / 2 + 3, L'\0');
+					// Read straight into a wide string's block; the text ends at its first zero.
+					CStr16 Text;
+					NZel::int32 const Room = NZel::int32(EvenSize / 2 + 3);
+					wchar_t *pBuffer = Text.f_GetWritableBuffer(Room - 1);
+					if (!pBuffer)
+						DZelThrow(NZel::NException::CExceptionMemory, "Out of memory for a registry text");
+					std::fill(pBuffer, pBuffer + Room, L'\0');
 					DWORD Read = EvenSize;
-					Status = RegQueryValueExW(OpenKey.f_Get(), pName, nullptr, nullptr, reinterpret_cast<BYTE *>(Buffer.data()), &Read);
+					Status = RegQueryValueExW(OpenKey.f_Get(), pName, nullptr, nullptr, reinterpret_cast<BYTE *>(pBuffer), &Read);
 					if (Status != ERROR_SUCCESS)
 						DZelThrow(NZel::NException::CException, fg_RegistryError("RegQueryValueExW", Status));
-					Buffer[Read / 2] = 0;
-					int Length = 0;
-					while (Buffer[size_t(Length)] != 0)
-						++Length;
-					*pString = fg_FromWide(Buffer.data(), Length);
+					pBuffer[Read / 2] = 0;
+					Text.f_SetLengthAndTrim(-1);
+					*pString = fg_FromWide(Text.f_GetStr(), Text.f_GetLen());
 				}
 				else if (pBytes)
 				{
@@ -232,11 +232,11 @@ namespace NKv
 
 	bool CWin32_Registry::f_ReadDwordIfPresent(const CStr &Key, const CStr &ValueName, uint32 &Value) const
 	{
-		std::wstring Path = fg_ToWide(f_GetFullPath(Key));
-		std::wstring NameText = fg_ToWide(ValueName);
+		CStr16 Path = fg_ToWide(f_GetFullPath(Key));
+		CStr16 NameText = fg_ToWide(ValueName);
 
 		HKEY hKey = nullptr;
-		LSTATUS Status = RegOpenKeyExW(reinterpret_cast<HKEY>(fp_Root), Path.c_str(), 0, KEY_READ, &hKey);
+		LSTATUS Status = RegOpenKeyExW(reinterpret_cast<HKEY>(fp_Root), Path.f_GetStr(), 0, KEY_READ, &hKey);
 		if (fg_IsAbsent(Status))
 			return false;
 		if (Status != ERROR_SUCCESS)

@@ -11,7 +11,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <utility>
 
 using NZel::NStr::CStr;
@@ -186,21 +185,15 @@ namespace
 		}
 		gf_KvServiceRunStart(*pService, Host.fp_Status, Reporter);
 	}
-
-	std::wstring fg_Widen(const CStr &Text)
-	{
-		int Length = MultiByteToWideChar(CP_ACP, 0, Text.f_GetStr(), Text.f_GetLen(), nullptr, 0);
-		std::wstring Wide(size_t(Length > 0 ? Length : 0), L'\0');
-		if (Length > 0)
-			MultiByteToWideChar(CP_ACP, 0, Text.f_GetStr(), Text.f_GetLen(), Wide.data(), Length);
-		return Wide;
-	}
 }
 
 bool CKvService::f_RunDispatcher()
 {
-	std::wstring Name = fg_Widen(fs_GetServiceName());
-	SERVICE_TABLE_ENTRYW Table[2] = {{Name.data(), fg_ServiceMain}, {nullptr, nullptr}};
+	NZel::NStr::CStr16 Name(fs_GetServiceName());
+	wchar_t *pName = Name.f_GetWritableBuffer(Name.f_GetLen()); // the table takes a writable name
+	if (!pName)
+		return false;
+	SERVICE_TABLE_ENTRYW Table[2] = {{pName, fg_ServiceMain}, {nullptr, nullptr}};
 	if (StartServiceCtrlDispatcherW(Table))
 	{
 		// The stop's thread reports the service stopped and then writes its last line; the

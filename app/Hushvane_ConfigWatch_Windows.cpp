@@ -17,22 +17,6 @@ namespace NHushvane
 		// is reported as a change.
 		constexpr size_t gc_BufferWords = 2048;
 		constexpr DWORD gc_Filter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_CREATION;
-
-		// Program paths are UTF-8; a path that is not is taken byte for byte.
-		std::wstring fg_ToWide(const NZel::NStr::CStr &Path)
-		{
-			int Length = Path.f_GetLen();
-			int nUnits = Length ? MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, Path.f_GetStr(), Length, nullptr, 0) : 0;
-			std::wstring Wide;
-			if (nUnits > 0)
-			{
-				Wide.resize(size_t(nUnits));
-				MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, Path.f_GetStr(), Length, Wide.data(), nUnits);
-			}
-			else
-				Wide.assign(Path.f_GetStr(), Path.f_GetStr() + Length);
-			return Wide;
-		}
 	}
 
 	CConfigWatch::~CConfigWatch()
@@ -50,7 +34,7 @@ namespace NHushvane
 			return GetLastError();
 		// Every kind of sharing, so the watch never stands in the way of an editor or of the
 		// folder's removal.
-		fp_hFolder = CKvFileHandle(CreateFileW(fg_ToWide(Folder).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+		fp_hFolder = CKvFileHandle(CreateFileW(NZel::NSys::NFile::gf_ToWidePath(Folder).f_GetStr(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
 			nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
 		if (!fp_hFolder)
 			return GetLastError();

@@ -9,7 +9,6 @@
 #include "zel/library/core/runtime/Zel_Sys_File.h"
 
 #include <optional>
-#include <string>
 
 #include <windows.h>
 
@@ -173,21 +172,24 @@ namespace NHushvane
 			return Root;
 		// A process started with a trimmed environment may lack SystemRoot; without this the
 		// target would be "/System32/...", the root of whatever drive is current.
-		std::wstring Folder(MAX_PATH, L'\0');
-		UINT Length = GetSystemWindowsDirectoryW(Folder.data(), UINT(Folder.size()));
-		if (Length >= Folder.size())
+		// Too small a buffer gets the size needed back: one more call with that.
+		NZel::NStr::CStr16 Folder;
+		UINT Room = MAX_PATH;
+		UINT Length = 0;
+		for (int Attempt = 0; Attempt < 2; ++Attempt)
 		{
-			Folder.resize(Length);
-			Length = GetSystemWindowsDirectoryW(Folder.data(), UINT(Folder.size()));
+			wchar_t *pFolder = Folder.f_GetWritableBuffer(NZel::int32(Room));
+			if (!pFolder)
+				DZelThrow(NZel::NException::CExceptionMemory, "Out of memory for a path");
+			Length = GetSystemWindowsDirectoryW(pFolder, Room);
+			if (Length < Room)
+				break;
+			Room = Length;
 		}
-		if (Length == 0 || Length >= Folder.size())
+		if (Length == 0 || Length >= Room)
 			DZelThrowSystemError(NZel::NFile::CExceptionFile, "GetSystemWindowsDirectory");
-		int nBytes = WideCharToMultiByte(CP_UTF8, 0, Folder.data(), int(Length), nullptr, 0, nullptr, nullptr);
-		if (nBytes <= 0)
-			DZelThrowSystemError(NZel::NFile::CExceptionFile, "WideCharToMultiByte");
-		std::string Bytes(size_t(nBytes), '\0');
-		WideCharToMultiByte(CP_UTF8, 0, Folder.data(), int(Length), Bytes.data(), nBytes, nullptr, nullptr);
-		return fg_Replace(CStr(Bytes.data(), int32(Bytes.size())), '\\', '/');
+		Folder.f_SetLengthAndTrim(NZel::int32(Length));
+		return fg_Replace(NZel::NSys::NFile::gf_FromWidePath(Folder), '\\', '/');
 	}
 
 	CStr gf_GetDriverTargetPath()

@@ -133,6 +133,41 @@ TEST_F(RegistryTest, StringListTakesPrecedenceAndStopsAtTheFirstEmptyString)
 	EXPECT_STREQ(Text.f_GetStr(), "abc");
 }
 
+TEST_F(RegistryTest, TextsArriveAsUtf8OfKind2AndNamesAreReadByTheirKind)
+{
+	// e-acute, the euro sign, a character beyond the BMP (a surrogate pair), and a lone
+	// surrogate, which has no UTF-8 form of its own.
+	f_SetText(L"Unicode", REG_SZ, L"\u00E9\u20AC\U0001F600!");
+	f_SetText(L"Lone", REG_SZ, std::wstring(L"a\xD800" L"b"));
+	f_SetMulti(L"List", std::wstring(L"\u00E9\0\U0001F600", 4));
+	f_SetText(L"Caf\u00E9", REG_SZ, L"by a Latin-1 name");
+
+	CStr Text;
+	m_Registry.ReadRegKey(CStr("Values"), CStr("Unicode"), nullptr, &Text, nullptr, nullptr);
+	EXPECT_STREQ(Text.f_GetStr(), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80!");
+	EXPECT_EQ(Text.f_GetKind(), NZel::NStr::gc_KindUnicode);
+	m_Registry.ReadRegKey(CStr("Values"), CStr("Lone"), nullptr, &Text, nullptr, nullptr);
+	EXPECT_STREQ(Text.f_GetStr(), "a\xEF\xBF\xBD" "b");
+
+	std::vector<CStr> List;
+	m_Registry.ReadRegKey(CStr("Values"), CStr("List"), nullptr, nullptr, nullptr, &List);
+	ASSERT_EQ(List.size(), 2u);
+	EXPECT_STREQ(List[0].f_GetStr(), "\xC3\xA9");
+	EXPECT_STREQ(List[1].f_GetStr(), "\xF0\x9F\x98\x80");
+	EXPECT_EQ(List[1].f_GetKind(), NZel::NStr::gc_KindUnicode);
+
+	// A value name given as Latin-1 (kind 1) and the same name as UTF-8 (kind 2) are one name.
+	m_Registry.ReadRegKey(CStr("Values"), CStr("Caf\xE9"), nullptr, &Text, nullptr, nullptr);
+	EXPECT_STREQ(Text.f_GetStr(), "by a Latin-1 name");
+	CStr const Utf8Name("Caf\xC3\xA9", -1, NZel::NStr::gc_KindUnicode);
+	EXPECT_TRUE(m_Registry.f_ValueExists(CStr("Values"), Utf8Name));
+	// Read back from the registry, a name can be handed in again.
+	CStr Name;
+	f_SetText(L"NameOfTheOther", REG_SZ, L"Caf\u00E9");
+	m_Registry.ReadRegKey(CStr("Values"), CStr("NameOfTheOther"), nullptr, &Name, nullptr, nullptr);
+	EXPECT_TRUE(m_Registry.f_ValueExists(CStr("Values"), Name));
+}
+
 TEST_F(RegistryTest, WrongAndUnknownTypesThrow)
 {
 	const DWORD Number = 1;

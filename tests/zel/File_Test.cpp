@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <cstring>
+#include <string>
 #include <vector>
 
 using namespace NZel;
@@ -241,6 +242,32 @@ TEST(File, ExistsByKind)
 	for (const CCase &Case : Cases)
 		EXPECT_EQ(gf_Exists(Folder.f_CStr(Case.m_Name), Case.m_Accept), Case.m_Expected) << Case.m_Name << " " << Case.m_Accept;
 	EXPECT_FALSE(gf_Exists(CStr(), 0x21));
+}
+
+TEST(File, WidePathsReadUtf8WhereValidAndLatin1Elsewhere)
+{
+	struct
+	{
+		const char *pPath;
+		NZel::uint32 Kind;
+		std::u16string Expected;
+	} const Cases[] = {
+		{"C:/Tools/prog", NStr::gc_KindLatin1, u"C:/Tools/prog"},
+		{"C:/Caf\xC3\xA9/\xF0\x9F\x98\x80", NStr::gc_KindLatin1, u"C:/Caf\u00E9/\U0001F600"}, // whatever the mark says
+		{"C:/Caf\xE9", NStr::gc_KindLatin1, u"C:/Caf\u00E9"},                               // not UTF-8: byte by byte
+		{"C:/Caf\xE9", NStr::gc_KindUnicode, u"C:/Caf\u00E9"},
+		{"", NStr::gc_KindLatin1, u""},
+	};
+	for (auto const &Case : Cases)
+	{
+		NStr::CStr16 Wide = gf_ToWidePath(CStr(Case.pPath, -1, Case.Kind));
+		EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t *>(Wide.f_GetStr()), NZel::umint(Wide.f_GetLen())), Case.Expected) << Case.pPath;
+	}
+
+	std::u16string const Units = u"C:/\U0001F600/\xD800" u"x";
+	CStr Narrow = gf_FromWidePath(NStr::CStr16(reinterpret_cast<const NStr::CChar16 *>(Units.c_str()), -1, NStr::gc_KindLatin1));
+	EXPECT_STREQ(Narrow.f_GetStr(), "C:/\xF0\x9F\x98\x80/\xEF\xBF\xBDx") << "one 4-byte sequence; a lone surrogate is U+FFFD";
+	EXPECT_EQ(Narrow.f_GetKind(), NStr::gc_KindUnicode);
 }
 
 TEST(File, DirectoryPrefixes)

@@ -308,7 +308,8 @@ namespace NZel::NStr
 		return Result;
 	}
 
-	class CStr::CFormat : public TCStrAggregate<CStrTraits_CStr>::CFormat
+	template <>
+	class TCStr<char>::CFormat : public TCStrAggregate<CStrTraits_CStr>::CFormat
 	{
 	public:
 		using TCStrAggregate<CStrTraits_CStr>::CFormat::CFormat;

@@ -1,15 +1,19 @@
 #pragma once
-// CStr: the reference-counted, copy-on-write 8-bit string of the whole system, and the fixed
-// strings CFStr256 and TCStrImp_Fixed<n>. A CStr is one pointer to a shared heap block:
+// TCStr: the reference-counted, copy-on-write string of the whole system, over 8-bit units
+// (CStr), 16-bit units (CStr16, the UTF-16 text of the Windows W functions) or 32-bit units
+// (CStr32, code points); and the fixed strings CFStr256 and TCStrImp_Fixed<n>. A TCStr is one
+// pointer to a shared heap block:
 //
 //   +0  reference count  (int32, interlocked)
 //   +4  capacity cache   (int32, units including the terminator; 0 = not yet known)
-//   +8  length word      (bits 0-29 length, 0x3FFFFFFF = unmeasured; bits 30-31 text kind)
+//   +8  length word      (bits 0-29 length in units, 0x3FFFFFFF = unmeasured; bits 30-31 kind)
 //   +12 text             (length + 1 units, zero-terminated)
 //
 // A null pointer is the empty string. A block whose count is above 1 is never written; every
-// changing operation first makes its block private. Kind 1 is one byte per character
-// (Latin-1), kind 2 is UTF-8; a higher kind can hold every text of a lower one.
+// changing operation first makes its block private. Kind 1 is one unit per character (Latin-1
+// in 8-bit strings), kind 2 the multi-unit Unicode form (UTF-8 in 8-bit strings, UTF-16 in
+// 16-bit strings; 32-bit units hold code points either way); a higher kind can hold every
+// text of a lower one. Text of another width or kind is converted when it is appended.
 #include "zel/library/core/general/Zel_Types.h"
 
 #include <atomic>
@@ -19,16 +23,31 @@ namespace NZel::NStr
 	inline constexpr uint32 gc_LengthMask = 0x3FFFFFFFu;  // also the "unmeasured" mark
 	inline constexpr uint32 gc_KindShift = 30;
 	inline constexpr uint32 gc_KindLatin1 = 1;
-	inline constexpr uint32 gc_KindUtf8 = 2;
+	inline constexpr uint32 gc_KindUtf8 = 2;   // also UTF-16 in 16-bit strings
+	inline constexpr uint32 gc_KindUnicode = gc_KindUtf8;
 	inline constexpr int32 gc_BlockHeaderSize = 12;
+
+#ifdef _WIN32
+	using CChar16 = wchar_t;  // so that CStr16 texts go straight into the W functions
+#else
+	using CChar16 = char16_t;
+#endif
+	using CChar32 = char32_t;
+	static_assert(sizeof(CChar16) == 2 && sizeof(CChar32) == 4);
 
 	// Bytes of the heap block that holds nUnits units (terminator included) of UnitSize bytes:
 	// header + text rounded up to 16 bytes, and above 256 bytes to the next power of two.
 	umint gf_BlockSize(int32 nUnits, int32 UnitSize = 1);
 
-	// Byte-wise unsigned comparison: 2 * (a - b) at the first difference, -1 when a ends
+	// Unit-wise unsigned comparison: 2 * (a - b) at the first difference, -1 when a ends
 	// first, 1 when b ends first, 0 when equal. Null reads as empty.
 	int16 gf_Compare(const char *pA, const char *pB);
+	int32 gf_Compare(const CChar16 *pA, const CChar16 *pB);
+	int32 gf_Compare(const CChar32 *pA, const CChar32 *pB);
+
+	// True when the Count bytes are well-formed UTF-8 (no overlong forms, no surrogates,
+	// nothing above U+10FFFF, no cut sequence).
+	bool gf_IsUtf8(const char *pText, int32 Count);
 
 	namespace NPrivate
 	{
@@ -40,9 +59,10 @@ namespace NZel::NStr
 			std::atomic<int32> f_Capacity;
 			std::atomic<uint32> f_LengthWord;
 
-			char *f_GetText()
+			template <typename t_CUnit = char>
+			t_CUnit *f_GetText()
 			{
-				return reinterpret_cast<char *>(this) + gc_BlockHeaderSize;
+				return reinterpret_cast<t_CUnit *>(reinterpret_cast<char *>(this) + gc_BlockHeaderSize);
 			}
 		};
 		static_assert(sizeof(CStrBlock) == gc_BlockHeaderSize);
@@ -50,37 +70,50 @@ namespace NZel::NStr
 		void gf_ReleaseBlock(CStrBlock *pBlock);
 	}
 
-	class CStr
+	// t_CUnit is char, CChar16 or CChar32; the three are instantiated in Zel_Str.cpp.
+	template <typename t_CUnit>
+	class TCStr
 	{
 	public:
-		class CFormat; // Zel_Format.h
+		using CUnit = t_CUnit;
+		class CFormat; // Zel_Format.h, for the 8-bit string
 
-		CStr() noexcept = default;
-		CStr(const char *pText);
-		CStr(const char *pText, int32 Count);
-		CStr(const CStr &Other) noexcept : fp_pBlock(Other.fp_pBlock)
+		TCStr() noexcept = default;
+		TCStr(const t_CUnit *pText);
+		TCStr(const t_CUnit *pText, int32 Count);
+		// Count units (Count < 0: up to the zero terminator) of text of any width and kind,
+		// converted to this width.
+		TCStr(const char *pText, int32 Count, uint32 Kind);
+		TCStr(const CChar16 *pText, int32 Count, uint32 Kind);
+		TCStr(const CChar32 *pText, int32 Count, uint32 Kind);
+		// A string of another width, converted; the result keeps its kind.
+		template <typename t_COther>
+		explicit TCStr(const TCStr<t_COther> &Other) : TCStr(Other.f_GetStr(), Other.f_GetLen(), Other.f_GetKind())
+		{
+		}
+		TCStr(const TCStr &Other) noexcept : fp_pBlock(Other.fp_pBlock)
 		{
 			if (fp_pBlock)
 				fp_pBlock->f_RefCount.fetch_add(1, std::memory_order_relaxed);
 		}
-		CStr(CStr &&Other) noexcept : fp_pBlock(Other.fp_pBlock)
+		TCStr(TCStr &&Other) noexcept : fp_pBlock(Other.fp_pBlock)
 		{
 			Other.fp_pBlock = nullptr;
 		}
-		~CStr()
+		~TCStr()
 		{
 			if (fp_pBlock)
 				NPrivate::gf_ReleaseBlock(fp_pBlock);
 		}
 
-		CStr &operator=(const CStr &Other) noexcept;
-		CStr &operator=(CStr &&Other) noexcept;
-		CStr &operator=(const char *pText);
+		TCStr &operator=(const TCStr &Other) noexcept;
+		TCStr &operator=(TCStr &&Other) noexcept;
+		TCStr &operator=(const t_CUnit *pText);
 
-		// Never null: the empty string reads as a static zero byte.
-		const char *f_GetStr() const
+		// Never null: the empty string reads as a static zero unit.
+		const t_CUnit *f_GetStr() const
 		{
-			return fp_pBlock ? fp_pBlock->f_GetText() : "";
+			return fp_pBlock ? fp_pBlock->f_GetText<t_CUnit>() : fs_EmptyText;
 		}
 		// Measures (and caches) the length when it is marked unmeasured.
 		int32 f_GetLen() const;
@@ -93,7 +126,7 @@ namespace NZel::NStr
 		{
 			return f_GetLen() == 0;
 		}
-		// How many CStr share this block (0 for the empty string); for diagnostics and tests.
+		// How many strings share this block (0 for the empty string); for diagnostics and tests.
 		int32 f_GetRefCount() const
 		{
 			return fp_pBlock ? fp_pBlock->f_RefCount.load(std::memory_order_relaxed) : 0;
@@ -106,46 +139,68 @@ namespace NZel::NStr
 		int32 f_Reserve(int32 nUnits, bool bDiscard = false);
 		// Room for the larger of Count + 1 and length + 1 units; the length is then unmeasured
 		// so that the next f_GetLen finds what was written. Null when the room cannot be had.
-		char *f_GetWritableBuffer(int32 Count);
+		t_CUnit *f_GetWritableBuffer(int32 Count);
 
 		// The building steps (format engine, assignments): write at Pos, zero-terminate, advance
-		// Pos. Texts of a different kind are converted as the kinds require; whatever does not
-		// fit into the memory obtained is cut.
-		void f_AppendText(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count);
-		void f_AppendText(int32 &Pos, uint32 Kind, const uint16 *pUnits, int32 Count);
-		void f_AppendChar(int32 &Pos, char Char, int32 Count);
+		// Pos. Texts of another width or kind are converted as the kinds require; whatever does
+		// not fit into the memory obtained is cut, never inside a character. False when
+		// something was cut.
+		bool f_AppendText(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count);
+		bool f_AppendText(int32 &Pos, uint32 Kind, const CChar16 *pUnits, int32 Count);
+		bool f_AppendText(int32 &Pos, uint32 Kind, const CChar32 *pUnits, int32 Count);
+		bool f_AppendText(int32 &Pos, uint32 Kind, const uint16 *pUnits, int32 Count);
+		void f_AppendChar(int32 &Pos, t_CUnit Char, int32 Count);
 		// Ends building: Pos becomes the length (-1: measure it; 0: the string becomes empty)
 		// and the block is trimmed when it holds more than about SpareBytes bytes too many.
 		void f_SetLengthAndTrim(int32 Pos, int32 SpareBytes = 32);
 
-		// Appends Count kind-1 bytes (Count < 0: up to the zero terminator) at the end.
-		void f_Append(const char *pText, int32 Count = -1);
+		// Appends Count kind-1 units (Count < 0: up to the zero terminator) at the end.
+		void f_Append(const t_CUnit *pText, int32 Count = -1);
 
-		friend CStr operator+(const CStr &A, const CStr &B);
-		friend bool operator==(const CStr &A, const CStr &B)
+		friend TCStr operator+(const TCStr &A, const TCStr &B)
+		{
+			return fs_Concat(A, B);
+		}
+		friend TCStr operator+(const TCStr &A, const t_CUnit *pB)
+		{
+			return fs_Concat(A, TCStr(pB));
+		}
+		friend TCStr operator+(const t_CUnit *pA, const TCStr &B)
+		{
+			return fs_Concat(TCStr(pA), B);
+		}
+		friend bool operator==(const TCStr &A, const TCStr &B)
 		{
 			return A.fp_pBlock == B.fp_pBlock || gf_Compare(A.f_GetStr(), B.f_GetStr()) == 0;
 		}
-		friend bool operator==(const CStr &A, const char *pB)
+		friend bool operator==(const TCStr &A, const t_CUnit *pB)
 		{
 			return gf_Compare(A.f_GetStr(), pB) == 0;
 		}
 
 	private:
+		static constexpr t_CUnit fs_EmptyText[1] = {};
+
 		NPrivate::CStrBlock *fp_pBlock = nullptr;
 
+		static TCStr fs_Concat(const TCStr &A, const TCStr &B);
 		int32 fp_MakePrivate(int32 nUnits, bool bCopy);
 		// Clamps Pos to the text and makes room for Count units there, cutting Count to what fits;
 		// returns where they go, or null when nothing fits. fp_EndWrite then ends the text after
 		// the Count units written, as text of Kind.
-		char *fp_BeginWrite(int32 &Pos, int32 &Count);
+		t_CUnit *fp_BeginWrite(int32 &Pos, int32 &Count);
 		void fp_EndWrite(int32 &Pos, uint32 Kind, int32 Count);
-		void fp_AppendRaw(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count);
-		void fp_ConvertToUtf8(int32 &Pos);
+		bool fp_AppendRaw(int32 &Pos, uint32 Kind, const t_CUnit *pUnits, int32 Count);
+		template <typename t_CSource>
+		bool fp_AppendUnits(int32 &Pos, uint32 Kind, const t_CSource *pUnits, int32 Count);
+		template <typename t_CSource>
+		bool fp_AppendConverted(int32 &Pos, uint32 FromKind, uint32 ToKind, const t_CSource *pUnits, int32 Count);
+		bool fp_ConvertKind(int32 &Pos, uint32 Kind);
 	};
 
-	CStr operator+(const CStr &A, const char *pB);
-	CStr operator+(const char *pA, const CStr &B);
+	using CStr = TCStr<char>;
+	using CStr16 = TCStr<CChar16>;
+	using CStr32 = TCStr<CChar32>;
 
 	// A string in a fixed buffer of t_Capacity bytes (terminator included): same reading and
 	// building operations as CStr, no heap, no sharing. What does not fit is dropped.

@@ -1,4 +1,5 @@
 #include "zel/library/core/runtime/Zel_Sys_File.h"
+#include "zel/library/core/general/Zel_Exception.h"
 
 namespace NZel::NSys::NFile
 {
@@ -23,5 +24,27 @@ namespace NZel::NSys::NFile
 		if (!(Flags & EOpenFlag_Write))
 			return ECreationDisposition_OpenExisting;
 		return bKeep ? ECreationDisposition_OpenAlways : ECreationDisposition_CreateAlways;
+	}
+
+	NStr::CStr16 gf_ToWidePath(const NStr::CStr &Path)
+	{
+		int32 Length = Path.f_GetLen();
+		uint32 Kind = NStr::gf_IsUtf8(Path.f_GetStr(), Length) ? NStr::gc_KindUnicode : NStr::gc_KindLatin1;
+		NStr::CStr16 Wide;
+		int32 Pos = 0;
+		if (!Wide.f_AppendText(Pos, Kind, Path.f_GetStr(), Length))
+			DZelThrow(NException::CExceptionMemory, "Out of memory for a path");
+		Wide.f_SetLengthAndTrim(Pos);
+		return Wide;
+	}
+
+	NStr::CStr gf_FromWidePath(const NStr::CStr16 &Path)
+	{
+		NStr::CStr Narrow;
+		int32 Pos = 0;
+		if (!Narrow.f_AppendText(Pos, NStr::gc_KindUnicode, Path.f_GetStr(), Path.f_GetLen()))
+			DZelThrow(NException::CExceptionMemory, "Out of memory for a path");
+		Narrow.f_SetLengthAndTrim(Pos);
+		return Narrow;
 	}
 }

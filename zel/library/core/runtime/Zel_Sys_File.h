@@ -86,4 +86,13 @@ namespace NZel::NSys::NFile
 	// The absolute path of the running program's image (GetModuleFileNameW on Windows), with
 	// every '\' turned into '/'. Empty when it cannot be read.
 	NStr::CStr gfs_GetProgramPath();
+
+	// A path as UTF-16 for the wide system functions: the bytes are read as UTF-8 when they
+	// are valid UTF-8, whatever kind the string is marked, and as Latin-1 otherwise, so that no
+	// path is refused for its encoding. Throws NException::CExceptionMemory rather than hand
+	// on a path cut short.
+	NStr::CStr16 gf_ToWidePath(const NStr::CStr &Path);
+	// A UTF-16 path from the wide system functions as UTF-8 (kind 2); lone surrogates become
+	// U+FFFD. Throws NException::CExceptionMemory rather than return a path cut short.
+	NStr::CStr gf_FromWidePath(const NStr::CStr16 &Path);
 }

@@ -6,14 +6,14 @@
 
 #include <windows.h>
 
-#include <string>
+#include <cwchar>
 
 namespace NZel::NSys::NFile
 {
 	struct CFileHandle
 	{
 		HANDLE m_hFile;
-		std::wstring m_Path;
+		NStr::CStr16 m_Path;
 	};
 
 	namespace
@@ -34,56 +34,41 @@ namespace NZel::NSys::NFile
 		};
 		using CUniqueFile = TCUniqueHandle<CFileTraits>;
 
-		// Paths arrive as UTF-8 where they are valid UTF-8; anything else is taken as Latin-1,
-		// one byte to one UTF-16 unit, so that no path is ever refused for its encoding.
-		std::wstring gf_ToWide(const NStr::CStr &Path)
+		// A wide text with every From unit turned into To; it keeps its kind.
+		NStr::CStr16 gf_ReplaceUnit(NStr::CStr16 Text, wchar_t From, wchar_t To)
 		{
-			const char *pText = Path.f_GetStr();
-			int Length = Path.f_GetLen();
-			std::wstring Wide;
-			if (Length == 0)
-				return Wide;
-			int nUnits = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, pText, Length, nullptr, 0);
-			if (nUnits > 0)
+			int32 Length = Text.f_GetLen();
+			wchar_t *pText = Length > 0 ? Text.f_GetWritableBuffer(Length) : nullptr;
+			if (Length > 0 && !pText)
+				DZelThrow(NException::CExceptionMemory, "Out of memory for a path");
+			for (int32 i = 0; i < Length; ++i)
 			{
-				Wide.resize(size_t(nUnits));
-				MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, pText, Length, Wide.data(), nUnits);
-				return Wide;
+				if (pText[i] == From)
+					pText[i] = To;
 			}
-			Wide.resize(size_t(Length));
-			for (int i = 0; i < Length; ++i)
-				Wide[size_t(i)] = wchar_t(uint8(pText[i]));
-			return Wide;
-		}
-
-		NStr::CStr gf_FromWide(const std::wstring &Wide)
-		{
-			if (Wide.empty())
-				return NStr::CStr();
-			int nBytes = WideCharToMultiByte(CP_UTF8, 0, Wide.data(), int(Wide.size()), nullptr, 0, nullptr, nullptr);
-			if (nBytes <= 0)
-				return NStr::CStr();
-			std::string Bytes(size_t(nBytes), '\0');
-			WideCharToMultiByte(CP_UTF8, 0, Wide.data(), int(Wide.size()), Bytes.data(), nBytes, nullptr, nullptr);
-			return NStr::CStr(Bytes.data(), int32(Bytes.size()));
+			Text.f_SetLengthAndTrim(Length);
+			return Text;
 		}
 
 		// GetFullPathNameW twice: once for the length, once into a buffer of that length + 1.
 		// False with the thread's last error set when either call fails.
-		bool gf_GetFullPath(const std::wstring &Path, std::wstring &Result)
+		bool gf_GetFullPath(const NStr::CStr16 &Path, NStr::CStr16 &Result)
 		{
-			DWORD nNeeded = GetFullPathNameW(Path.c_str(), 0, nullptr, nullptr);
+			DWORD nNeeded = GetFullPathNameW(Path.f_GetStr(), 0, nullptr, nullptr);
 			if (nNeeded == 0)
 				return false;
-			Result.assign(size_t(nNeeded) + 1, L'\0');
-			DWORD nWritten = GetFullPathNameW(Path.c_str(), nNeeded + 1, Result.data(), nullptr);
+			wchar_t *pResult = Result.f_GetWritableBuffer(int32(nNeeded));
+			if (!pResult)
+				DZelThrow(NException::CExceptionMemory, "Out of memory for a path");
+			DWORD nWritten = GetFullPathNameW(Path.f_GetStr(), nNeeded + 1, pResult, nullptr);
 			if (nWritten == 0 || nWritten > nNeeded)
 			{
+				Result.f_Clear();
 				if (nWritten > nNeeded)
 					SetLastError(ERROR_INSUFFICIENT_BUFFER); // the current folder changed between the calls
 				return false;
 			}
-			Result.resize(nWritten);
+			Result.f_SetLengthAndTrim(int32(nWritten));
 			return true;
 		}
 
@@ -106,8 +91,8 @@ namespace NZel::NSys::NFile
 		if (const char *pError = gf_GetOpenFlagsError(Flags))
 			DZelThrow(NZel::NFile::CExceptionFile, pError);
 
-		std::wstring FullPath;
-		if (!gf_GetFullPath(gf_ToWide(Path), FullPath))
+		NStr::CStr16 FullPath;
+		if (!gf_GetFullPath(gf_ToWidePath(Path), FullPath))
 			DZelThrowSystemError(NZel::NFile::CExceptionFile, "GetFullPathName");
 
 		DWORD Access = 0;
@@ -124,7 +109,7 @@ namespace NZel::NSys::NFile
 		if (Flags & EOpenFlag_WriteThrough)
 			Attributes |= FILE_FLAG_WRITE_THROUGH;
 
-		CUniqueFile File(CreateFileW(FullPath.c_str(), Access, Share, nullptr, DWORD(gf_GetCreationDisposition(Flags)), Attributes, nullptr));
+		CUniqueFile File(CreateFileW(FullPath.f_GetStr(), Access, Share, nullptr, DWORD(gf_GetCreationDisposition(Flags)), Attributes, nullptr));
 		if (!File)
 			DZelThrowSystemError(NZel::NFile::CExceptionFile, "CreateFile");
 		CFileHandle *pFile = new CFileHandle{File.f_Get(), std::move(FullPath)};
@@ -185,19 +170,19 @@ namespace NZel::NSys::NFile
 
 	void gf_Copy(const NStr::CStr &Source, const NStr::CStr &Target)
 	{
-		if (!CopyFileW(gf_ToWide(Source).c_str(), gf_ToWide(Target).c_str(), FALSE))
+		if (!CopyFileW(gf_ToWidePath(Source).f_GetStr(), gf_ToWidePath(Target).f_GetStr(), FALSE))
 			DZelThrowSystemError(NZel::NFile::CExceptionFile, "CopyFile");
 	}
 
 	void gf_Rename(const NStr::CStr &OldPath, const NStr::CStr &NewPath)
 	{
-		if (!MoveFileW(gf_ToWide(OldPath).c_str(), gf_ToWide(NewPath).c_str()))
+		if (!MoveFileW(gf_ToWidePath(OldPath).f_GetStr(), gf_ToWidePath(NewPath).f_GetStr()))
 			DZelThrowSystemError(NZel::NFile::CExceptionFile, "MoveFile");
 	}
 
 	void gf_Replace(const NStr::CStr &OldPath, const NStr::CStr &NewPath)
 	{
-		if (!MoveFileExW(gf_ToWide(OldPath).c_str(), gf_ToWide(NewPath).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+		if (!MoveFileExW(gf_ToWidePath(OldPath).f_GetStr(), gf_ToWidePath(NewPath).f_GetStr(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
 			DZelThrowSystemError(NZel::NFile::CExceptionFile, "MoveFileEx");
 	}
 
@@ -205,7 +190,7 @@ namespace NZel::NSys::NFile
 	{
 		try
 		{
-			return DeleteFileW(gf_ToWide(Path).c_str()) != FALSE;
+			return DeleteFileW(gf_ToWidePath(Path).f_GetStr()) != FALSE;
 		}
 		catch (...)
 		{
@@ -215,27 +200,25 @@ namespace NZel::NSys::NFile
 
 	void gf_CreateDirectory(const NStr::CStr &Path)
 	{
-		std::wstring Wide = gf_ToWide(Path);
-		for (wchar_t &Char : Wide)
+		NStr::CStr16 const Wide = gf_ReplaceUnit(gf_ToWidePath(Path), L'/', L'\\');
+		for (umint End : NPrivate::gf_DirectoryPrefixes(Wide.f_GetStr(), umint(Wide.f_GetLen())))
 		{
-			if (Char == L'/')
-				Char = L'\\';
-		}
-		for (umint End : NPrivate::gf_DirectoryPrefixes(Wide.data(), Wide.size()))
-		{
-			std::wstring Prefix = Wide.substr(0, End);
+			NStr::CStr16 const Prefix(Wide.f_GetStr(), int32(End));
+			NStr::CStr16 const Pattern = Prefix + L"\\*";
+			if (Prefix.f_GetLen() != int32(End) || Pattern.f_GetLen() != int32(End) + 2)
+				DZelThrow(NException::CExceptionMemory, "Out of memory for a path");
 			WIN32_FIND_DATAW FindData;
-			CUniqueFind Find(FindFirstFileW((Prefix + L"\\*").c_str(), &FindData));
+			CUniqueFind Find(FindFirstFileW(Pattern.f_GetStr(), &FindData));
 			if (Find)
 				continue;
-			if (!CreateDirectoryW(Prefix.c_str(), nullptr))
+			if (!CreateDirectoryW(Prefix.f_GetStr(), nullptr))
 				DZelThrowSystemError(NZel::NFile::CExceptionFile, "CreateDirectory");
 		}
 	}
 
 	bool gf_Exists(const NStr::CStr &Path, uint32 Accept)
 	{
-		DWORD Attributes = GetFileAttributesW(gf_ToWide(Path).c_str());
+		DWORD Attributes = GetFileAttributesW(gf_ToWidePath(Path).f_GetStr());
 		if (Attributes == INVALID_FILE_ATTRIBUTES)
 			return false;
 		if (Attributes & FILE_ATTRIBUTE_DIRECTORY)
@@ -248,33 +231,40 @@ namespace NZel::NSys::NFile
 		// The running image itself, not the first word of the command line: started through
 		// PATH ("hushvane -RunAsProgram"), or by a path relative to a folder other than the
 		// one it runs in, the program still finds what it keeps beside itself.
-		std::wstring Path(MAX_PATH, L'\0');
-		for (;;)
+		NStr::CStr16 Path;
+		for (int32 Room = MAX_PATH;; Room *= 2)
 		{
-			DWORD Length = GetModuleFileNameW(nullptr, Path.data(), DWORD(Path.size()));
+			wchar_t *pPath = Path.f_GetWritableBuffer(Room);
+			if (!pPath)
+				return NStr::CStr();
+			DWORD Length = GetModuleFileNameW(nullptr, pPath, DWORD(Room));
 			if (Length == 0)
 				return NStr::CStr();
-			if (Length < Path.size())
+			if (Length < DWORD(Room))
 			{
-				Path.resize(Length);
+				Path.f_SetLengthAndTrim(int32(Length));
 				break;
 			}
 			// Cut to fit: Windows paths end at 32767 characters.
-			if (Path.size() > 32768)
+			if (Room > 32768)
 				return NStr::CStr();
-			Path.resize(Path.size() * 2);
 		}
 		// A program started by a "\\?\" path gets that form back; the rest of the file layer
 		// writes paths with '/' and would not keep it intact.
-		if (Path.rfind(L"\\\\?\\UNC\\", 0) == 0)
-			Path.replace(0, 8, L"\\\\");
-		else if (Path.rfind(L"\\\\?\\", 0) == 0)
-			Path.erase(0, 4);
-		for (wchar_t &Char : Path)
+		static const wchar_t c_UncPrefix[] = L"\\\\?\\UNC\\";
+		static const wchar_t c_LongPrefix[] = L"\\\\?\\";
+		const wchar_t *pText = Path.f_GetStr();
+		if (wcsncmp(pText, c_UncPrefix, 8) == 0)
+			Path = NStr::CStr16(L"\\\\") + (pText + 8);
+		else if (wcsncmp(pText, c_LongPrefix, 4) == 0)
+			Path = pText + 4;
+		try
 		{
-			if (Char == L'\\')
-				Char = L'/';
+			return gf_FromWidePath(gf_ReplaceUnit(Path, L'\\', L'/'));
 		}
-		return gf_FromWide(Path);
+		catch (NException::CExceptionMemory &)
+		{
+			return NStr::CStr(); // never throws: no memory is as good as no path
+		}
 	}
 }
