@@ -211,9 +211,18 @@ namespace
 		return 0;
 	}
 
+	// The question of this process only: one left over by an earlier case may still be listed.
 	HWND fg_FindQuestion()
 	{
-		return FindWindowA(nullptr, "Hushvane is not responding");
+		HWND hWindow = nullptr;
+		while ((hWindow = FindWindowExA(nullptr, hWindow, nullptr, "Hushvane is not responding")))
+		{
+			DWORD ProcessId = 0;
+			GetWindowThreadProcessId(hWindow, &ProcessId);
+			if (ProcessId == GetCurrentProcessId())
+				return hWindow;
+		}
+		return nullptr;
 	}
 
 	int fg_Fail(const char *pWhat)
