@@ -129,9 +129,17 @@ namespace NHushvaneTest
 
 	void CBenchWatchdog::f_Section(const char *pName, DWORD BudgetMs)
 	{
+		fp_bDumped = true; // no dump while the section changes
 		fp_pSection = pName;
 		fp_Deadline = gf_BenchClockMs() + BudgetMs;
+		fp_bFinal = false;
 		fp_bDumped = false;
+	}
+
+	void CBenchWatchdog::f_FinalSection(const char *pName, DWORD BudgetMs)
+	{
+		f_Section(pName, BudgetMs);
+		fp_bFinal = true;
 	}
 
 	void CBenchWatchdog::fp_Watch()
@@ -143,7 +151,13 @@ namespace NHushvaneTest
 			if (pSection && !fp_bDumped && gf_BenchClockMs() > fp_Deadline)
 			{
 				fp_bDumped = true;
+				bool bFinal = fp_bFinal;
 				fs_DumpThreads(pSection);
+				if (bFinal)
+				{
+					CBenchLine().f_Text("watchdog: \"").f_Text(pSection).f_Text("\" did not end; ending the process with exit code ").f_Number(gc_BenchOverrunExitCode).f_Write();
+					TerminateProcess(GetCurrentProcess(), gc_BenchOverrunExitCode);
+				}
 			}
 		}
 	}

@@ -168,12 +168,14 @@ int main()
 	}
 	gf_BenchTrace("burst: children still listed after the idle seconds:", fg_CountListed("hvbench_burst.exe"));
 
-	Watchdog.f_Section("worker stop", 30000);
+	// The end is watched as final: a stop or an exit that does not finish ends the process
+	// after its threads are printed, rather than leaving the caller waiting.
+	Watchdog.f_FinalSection("worker stop", 60000);
 	gf_BenchTrace("worker stop: deleting the worker");
 	pWorker.reset();
 	gf_BenchTrace("worker stop: worker deleted; removing the config");
 	gf_RemoveTree(gf_InProgramFolder("config"));
-	Watchdog.f_Section("process exit", 30000);
+	Watchdog.f_FinalSection("process exit", 60000);
 	gf_BenchTrace("main returns");
 	return 0;
 }
