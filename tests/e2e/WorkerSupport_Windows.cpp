@@ -243,14 +243,35 @@ namespace NHushvaneTest
 		f_End();
 	}
 
-	void CChildProcess::f_End()
+	void CChildProcess::f_Terminate()
+	{
+		if (fp_Info.hProcess)
+			TerminateProcess(fp_Info.hProcess, 0);
+	}
+
+	bool CChildProcess::f_End(DWORD TimeoutMs)
 	{
 		if (!fp_Info.hProcess)
-			return;
+			return true;
 		TerminateProcess(fp_Info.hProcess, 0);
-		WaitForSingleObject(fp_Info.hProcess, 10000);
+		bool bEnded = WaitForSingleObject(fp_Info.hProcess, TimeoutMs) == WAIT_OBJECT_0;
 		CloseHandle(fp_Info.hThread);
 		CloseHandle(fp_Info.hProcess);
 		fp_Info = {};
+		return bEnded;
+	}
+
+	size_t gf_EndChildren(const std::vector<std::unique_ptr<CChildProcess>> &Children, DWORD TimeoutMs)
+	{
+		for (const auto &pChild : Children)
+			pChild->f_Terminate();
+		ULONGLONG End = GetTickCount64() + TimeoutMs;
+		size_t NotEnded = 0;
+		for (const auto &pChild : Children)
+		{
+			ULONGLONG Now = GetTickCount64();
+			NotEnded += !pChild->f_End(Now < End ? DWORD(End - Now) : 0);
+		}
+		return NotEnded;
 	}
 }

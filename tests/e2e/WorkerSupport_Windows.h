@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,12 +67,22 @@ namespace NHushvaneTest
 		DWORD f_GetId() const { return fp_Info.dwProcessId; }
 		HANDLE f_GetThread() const { return fp_Info.hThread; }
 		DWORD f_GetPriorityClass() const { return GetPriorityClass(fp_Info.hProcess); }
+		bool f_SetPriorityClass(DWORD Class) const { return SetPriorityClass(fp_Info.hProcess, Class) != FALSE; }
 		void f_Resume() { ResumeThread(fp_Info.hThread); }
-		void f_End();
+		// Asks the system to end the child and returns at once; f_End waits for it.
+		void f_Terminate();
+		// Terminates the child, waits up to TimeoutMs for it and closes its handles; true when
+		// it has ended (or never ran).
+		bool f_End(DWORD TimeoutMs = 10000);
 
 	private:
 		PROCESS_INFORMATION fp_Info = {};
 	};
+
+	// Ends many children together: all are terminated first, then waited for under one common
+	// bound, so that a slow end costs the bound once and not once per child. Returns how many
+	// had not ended when the bound ran out.
+	size_t gf_EndChildren(const std::vector<std::unique_ptr<CChildProcess>> &Children, DWORD TimeoutMs = 30000);
 
 	// A worker context whose log is a list of lines.
 	class CCollectingContext : public NHushvane::CWorkerContextDriver
