@@ -105,6 +105,10 @@ TYPED_TEST(StrWidth, LengthZeroOrTrimmingToEmptyMakesNull)
 	T.f_SetLengthAndTrim(-1);
 	EXPECT_EQ(T.f_GetRefCount(), 0);
 	EXPECT_EQ(T.f_GetStr(), Null.f_GetStr());
+
+	CString U = fg_Str<TypeParam>("abc");
+	EXPECT_EQ(U.f_Reserve(0), 0);
+	EXPECT_EQ(U.f_GetRefCount(), 0);
 }
 
 TYPED_TEST(StrWidth, WritableBufferThenMeasuredLength)

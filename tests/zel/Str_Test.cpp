@@ -93,23 +93,8 @@ TEST(Str, AssignmentMovesAndSelfAssignment)
 	EXPECT_STREQ(Own.f_GetStr(), "cdef");
 }
 
-TEST(Str, WritableBufferMarksTheLengthUnmeasuredAndTheNextReadCachesIt)
+TEST(Str, WritableBufferAskedForLessThanTheTextStillHoldsTheText)
 {
-	CStr S;
-	char *p = S.f_GetWritableBuffer(10);
-	ASSERT_NE(p, nullptr);
-	EXPECT_GE(S.f_GetCapacity(), 11);
-	p[0] = 'a';
-	p[1] = 'b';
-	p[2] = 'c';
-	p[3] = 0;
-	EXPECT_EQ(S.f_GetLen(), 3);
-	// The length is cached: changing the bytes behind the string's back is not seen.
-	const_cast<char *>(S.f_GetStr())[3] = 'd';
-	const_cast<char *>(S.f_GetStr())[4] = 0;
-	EXPECT_EQ(S.f_GetLen(), 3);
-
-	// A buffer asked for less than the current text still holds the text.
 	CStr T("0123456789");
 	char *q = T.f_GetWritableBuffer(2);
 	ASSERT_NE(q, nullptr);
@@ -138,27 +123,6 @@ TEST(Str, UnterminatedWritableBufferIsMeasuredWithinItsBlock)
 		p[i] = 'x';
 	EXPECT_EQ(S.f_GetLen(), Capacity - 1);
 	EXPECT_EQ(S.f_GetStr()[Capacity - 1], 0);
-}
-
-TEST(Str, SettingLengthZeroOrTrimmingToEmptyMakesTheStringNull)
-{
-	CStr Null;
-	CStr S("text");
-	S.f_SetLengthAndTrim(0);
-	EXPECT_EQ(S.f_GetRefCount(), 0);
-	EXPECT_EQ(S.f_GetStr(), Null.f_GetStr()) << "the static empty text";
-
-	CStr T;
-	char *p = T.f_GetWritableBuffer(8);
-	ASSERT_NE(p, nullptr);
-	p[0] = 0;
-	T.f_SetLengthAndTrim(-1);
-	EXPECT_EQ(T.f_GetRefCount(), 0);
-	EXPECT_EQ(T.f_GetStr(), Null.f_GetStr());
-
-	CStr U("abc");
-	EXPECT_EQ(U.f_Reserve(0), 0);
-	EXPECT_EQ(U.f_GetRefCount(), 0);
 }
 
 TEST(Str, SetLengthCutsAndMeasures)

@@ -370,33 +370,32 @@ namespace NZel::NStr
 	}
 
 	template <typename t_CUnit>
-	TCStr<t_CUnit>::TCStr(const char *pText, int32 Count, uint32 Kind)
+	template <typename t_CSource>
+	void TCStr<t_CUnit>::fp_Build(const t_CSource *pText, int32 Count, uint32 Kind)
 	{
 		if (pText && Count < 0)
-			Count = fg_TextLength(pText, gc_MaxUnits<char>);
+			Count = fg_TextLength(pText, gc_MaxUnits<t_CSource>);
 		int32 Pos = 0;
 		fp_AppendUnits(Pos, Kind, pText, Count);
 		f_SetLengthAndTrim(Pos);
+	}
+
+	template <typename t_CUnit>
+	TCStr<t_CUnit>::TCStr(const char *pText, int32 Count, uint32 Kind)
+	{
+		fp_Build(pText, Count, Kind);
 	}
 
 	template <typename t_CUnit>
 	TCStr<t_CUnit>::TCStr(const CChar16 *pText, int32 Count, uint32 Kind)
 	{
-		if (pText && Count < 0)
-			Count = fg_TextLength(pText, gc_MaxUnits<CChar16>);
-		int32 Pos = 0;
-		fp_AppendUnits(Pos, Kind, pText, Count);
-		f_SetLengthAndTrim(Pos);
+		fp_Build(pText, Count, Kind);
 	}
 
 	template <typename t_CUnit>
 	TCStr<t_CUnit>::TCStr(const CChar32 *pText, int32 Count, uint32 Kind)
 	{
-		if (pText && Count < 0)
-			Count = fg_TextLength(pText, gc_MaxUnits<CChar32>);
-		int32 Pos = 0;
-		fp_AppendUnits(Pos, Kind, pText, Count);
-		f_SetLengthAndTrim(Pos);
+		fp_Build(pText, Count, Kind);
 	}
 
 	template <typename t_CUnit>

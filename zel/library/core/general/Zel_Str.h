@@ -193,6 +193,9 @@ namespace NZel::NStr
 		bool fp_AppendRaw(int32 &Pos, uint32 Kind, const t_CUnit *pUnits, int32 Count);
 		template <typename t_CSource>
 		bool fp_AppendUnits(int32 &Pos, uint32 Kind, const t_CSource *pUnits, int32 Count);
+		// The constructors from text of any width: Count < 0 measures it.
+		template <typename t_CSource>
+		void fp_Build(const t_CSource *pText, int32 Count, uint32 Kind);
 		template <typename t_CSource>
 		bool fp_AppendConverted(int32 &Pos, uint32 FromKind, uint32 ToKind, const t_CSource *pUnits, int32 Count);
 		bool fp_ConvertKind(int32 &Pos, uint32 Kind);
