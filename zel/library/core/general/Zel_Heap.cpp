@@ -93,7 +93,7 @@ namespace NZel::NMemory
 	}
 
 	template <typename t_CHeapParams>
-	void *THeap_Combined<t_CHeapParams>::f_Resize(void *p, umint Size)
+	void *THeap_Combined<t_CHeapParams>::fp_Resize(void *p, umint Size, bool bKeep)
 	{
 		if (!p)
 			return f_Alloc(Size);
@@ -102,6 +102,11 @@ namespace NZel::NMemory
 		ICClassHeap *pClass = fp_ClassForResize(p, Size, Usable);
 		if (!pClass)
 			return nullptr;
+		if (!bKeep)
+		{
+			f_Free(p);
+			return pClass->f_Alloc(Size);
+		}
 		void *pNew = pClass->f_Alloc(Size);
 		if (!pNew)
 			return nullptr; // the old block stays
@@ -111,17 +116,15 @@ namespace NZel::NMemory
 	}
 
 	template <typename t_CHeapParams>
+	void *THeap_Combined<t_CHeapParams>::f_Resize(void *p, umint Size)
+	{
+		return fp_Resize(p, Size, true);
+	}
+
+	template <typename t_CHeapParams>
 	void *THeap_Combined<t_CHeapParams>::f_ResizeDiscard(void *p, umint Size)
 	{
-		if (!p)
-			return f_Alloc(Size);
-		TCGuard Guard(fp_Lock);
-		umint Usable = 0;
-		ICClassHeap *pClass = fp_ClassForResize(p, Size, Usable);
-		if (!pClass)
-			return nullptr;
-		f_Free(p);
-		return pClass->f_Alloc(Size);
+		return fp_Resize(p, Size, false);
 	}
 
 	template <typename t_CHeapParams>

@@ -110,6 +110,9 @@ namespace NZel::NMemory
 		// Under the lock: the class a resize of live block p to Size allocates from, and p's
 		// usable size; null when p is not a block of this heap.
 		ICClassHeap *fp_ClassForResize(void *p, umint Size, umint &Usable);
+		// Both resizes: with bKeep the contents move and a failed allocation keeps p; without,
+		// p is freed first.
+		void *fp_Resize(void *p, umint Size, bool bKeep);
 
 		CLock fp_Lock;
 		CHeapCore fp_Core;
