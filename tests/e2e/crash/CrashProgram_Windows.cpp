@@ -212,6 +212,7 @@ namespace
 	}
 
 	// The question of this process only: one left over by an earlier case may still be listed.
+	// Only once it is shown: the window exists, unplaced, before its initialisation centres it.
 	HWND fg_FindQuestion()
 	{
 		HWND hWindow = nullptr;
@@ -219,7 +220,7 @@ namespace
 		{
 			DWORD ProcessId = 0;
 			GetWindowThreadProcessId(hWindow, &ProcessId);
-			if (ProcessId == GetCurrentProcessId())
+			if (ProcessId == GetCurrentProcessId() && IsWindowVisible(hWindow))
 				return hWindow;
 		}
 		return nullptr;
