@@ -1,6 +1,7 @@
 #include "KvWin/KvRegistry.h"
 #include "zel/library/core/general/Zel_System_Handle.h"
 #include "zel/library/core/general/Zel_Exception.h"
+#include "zel/library/core/general/Zel_Str_Convert.h"
 #include "zel/library/core/general/Zel_Format.h"
 #include "zel/library/core/runtime/Zel_Sys_Debug.h"
 
@@ -25,27 +26,16 @@ namespace NKv
 		};
 		using CKvRegKey = NZel::TCUniqueHandle<CRegKeyTraits>;
 
-		// Key paths and value names as UTF-16, read as their kind says. A text cut short for
-		// want of memory would name another key: it is refused instead.
+		// Key paths and value names as UTF-16, read as their kind says.
 		CStr16 fg_ToWide(const CStr &Text)
 		{
-			CStr16 Wide;
-			NZel::int32 Pos = 0;
-			if (!Wide.f_AppendText(Pos, Text.f_GetKind(), Text.f_GetStr(), Text.f_GetLen()))
-				DZelThrow(NZel::NException::CExceptionMemory, "Out of memory for a registry text");
-			Wide.f_SetLengthAndTrim(Pos);
-			return Wide;
+			return NZel::NStr::gf_ConvertWhole<NZel::NStr::CChar16>(Text.f_GetKind(), Text.f_GetStr(), Text.f_GetLen(), "Out of memory for a registry text");
 		}
 
 		// Texts read from the registry are UTF-16, so they arrive as kind 2 (UTF-8).
 		CStr fg_FromWide(const wchar_t *pText, NZel::int32 Length)
 		{
-			CStr Result;
-			NZel::int32 Pos = 0;
-			if (!Result.f_AppendText(Pos, NZel::NStr::gc_KindUnicode, pText, Length))
-				DZelThrow(NZel::NException::CExceptionMemory, "Out of memory for a registry text");
-			Result.f_SetLengthAndTrim(Pos);
-			return Result;
+			return NZel::NStr::gf_ConvertWhole<char>(NZel::NStr::gc_KindUnicode, pText, Length, "Out of memory for a registry text");
 		}
 
 		// The registry functions return their error instead of setting the thread's last

@@ -1,5 +1,5 @@
 #include "zel/library/core/runtime/Zel_Sys_File.h"
-#include "zel/library/core/general/Zel_Exception.h"
+#include "zel/library/core/general/Zel_Str_Convert.h"
 
 namespace NZel::NSys::NFile
 {
@@ -30,21 +30,11 @@ namespace NZel::NSys::NFile
 	{
 		int32 Length = Path.f_GetLen();
 		uint32 Kind = NStr::gf_IsUtf8(Path.f_GetStr(), Length) ? NStr::gc_KindUnicode : NStr::gc_KindLatin1;
-		NStr::CStr16 Wide;
-		int32 Pos = 0;
-		if (!Wide.f_AppendText(Pos, Kind, Path.f_GetStr(), Length))
-			DZelThrow(NException::CExceptionMemory, "Out of memory for a path");
-		Wide.f_SetLengthAndTrim(Pos);
-		return Wide;
+		return NStr::gf_ConvertWhole<NStr::CChar16>(Kind, Path.f_GetStr(), Length, "Out of memory for a path");
 	}
 
 	NStr::CStr gf_FromWidePath(const NStr::CStr16 &Path)
 	{
-		NStr::CStr Narrow;
-		int32 Pos = 0;
-		if (!Narrow.f_AppendText(Pos, NStr::gc_KindUnicode, Path.f_GetStr(), Path.f_GetLen()))
-			DZelThrow(NException::CExceptionMemory, "Out of memory for a path");
-		Narrow.f_SetLengthAndTrim(Pos);
-		return Narrow;
+		return NStr::gf_ConvertWhole<char>(NStr::gc_KindUnicode, Path.f_GetStr(), Path.f_GetLen(), "Out of memory for a path");
 	}
 }
