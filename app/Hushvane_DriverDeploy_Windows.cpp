@@ -6,6 +6,7 @@
 #include "KvWin/KvRegistry.h"
 #include "zel/library/core/file/Zel_File.h"
 #include "zel/library/core/general/Zel_Exception.h"
+#include "zel/library/core/general/Zel_Str_Convert.h"
 #include "zel/library/core/runtime/Zel_Sys_File.h"
 
 #include <optional>
@@ -48,22 +49,6 @@ namespace NHushvane
 			NKv::CWin32_Registry Registry(0, CStr("SYSTEM\\CurrentControlSet"));
 			uint32 Flag = 0;
 			return Registry.f_ReadDwordIfPresent(CStr("Services\\") + gc_DriverServiceName, CStr("DeleteFlag"), Flag) && Flag != 0;
-		}
-
-		CStr fg_Replace(CStr Text, char From, char To)
-		{
-			int32 Length = Text.f_GetLen();
-			if (Length == 0)
-				return Text;
-			CStr Result;
-			char *pOut = Result.f_GetWritableBuffer(Length);
-			if (!pOut)
-				DZelThrow(NZel::NException::CExceptionMemory, "Out of memory for a path");
-			const char *pIn = Text.f_GetStr();
-			for (int32 i = 0; i < Length; ++i)
-				pOut[i] = pIn[i] == From ? To : pIn[i];
-			pOut[Length] = 0;
-			return Result;
 		}
 
 		// Reads the service's state as the service control manager holds it, every 10 ms for at
@@ -162,7 +147,7 @@ namespace NHushvane
 			return CStr();
 		CStr Value;
 		Value.f_Append(Buffer, int32(Length));
-		return fg_Replace(Value, '\\', '/');
+		return NZel::NStr::gf_ReplaceUnit(Value, '\\', '/', "Out of memory for a path");
 	}
 
 	CStr gf_GetWindowsFolder()
@@ -189,7 +174,7 @@ namespace NHushvane
 		if (Length == 0 || Length >= Room)
 			DZelThrowSystemError(NZel::NFile::CExceptionFile, "GetSystemWindowsDirectory");
 		Folder.f_SetLengthAndTrim(NZel::int32(Length));
-		return fg_Replace(NZel::NSys::NFile::gf_FromWidePath(Folder), '\\', '/');
+		return NZel::NStr::gf_ReplaceUnit(NZel::NSys::NFile::gf_FromWidePath(Folder), '\\', '/', "Out of memory for a path");
 	}
 
 	CStr gf_GetDriverTargetPath()

@@ -1,4 +1,5 @@
 #include "zel/library/core/general/Zel_Str.h"
+#include "zel/library/core/general/Zel_Str_Convert.h"
 #include "tests/zel/StrTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -217,6 +218,26 @@ TYPED_TEST(StrWidth, AppendCharConcatenationAndCompare)
 	};
 	for (auto const &Case : Cases)
 		EXPECT_EQ(int32(gf_Compare(fg_Text<TypeParam>(Case.A).c_str(), fg_Text<TypeParam>(Case.B).c_str())), Case.Expected);
+}
+
+TYPED_TEST(StrWidth, ReplaceUnitKeepsTheKindAndLeavesTheCopiesAlone)
+{
+	using CString = TCStr<TypeParam>;
+	std::basic_string<TypeParam> const Path = fg_Text<TypeParam>("C:\\Program Files\\x.exe");
+	CString const Original(Path.c_str(), -1, gc_KindUnicode);
+	CString const Copy = Original;
+	CString const Replaced = gf_ReplaceUnit(Copy, TypeParam('\\'), TypeParam('/'), "no memory");
+	EXPECT_TRUE(Replaced == fg_Text<TypeParam>("C:/Program Files/x.exe").c_str());
+	EXPECT_EQ(Replaced.f_GetKind(), gc_KindUnicode);
+	EXPECT_TRUE(Original == Path.c_str());
+	EXPECT_TRUE(Copy == Path.c_str());
+	EXPECT_TRUE(gf_ReplaceUnit(CString(), TypeParam('a'), TypeParam('b'), "no memory").f_IsEmpty());
+
+	// No memory for a private copy: refused, not handed on half replaced.
+	NZelTest::CHeapFailureScope NoHeap(0);
+	EXPECT_THROW(gf_ReplaceUnit(Copy, TypeParam('\\'), TypeParam('/'), "no memory"), NException::CExceptionMemory);
+	EXPECT_THROW((gf_ConvertWhole<TypeParam>(gc_KindLatin1, "a longer text than any block on hand", 36, "no memory")),
+		NException::CExceptionMemory);
 }
 
 TEST(StrWide, WideUnitsCompareUnsignedOverTheirWholeWidth)

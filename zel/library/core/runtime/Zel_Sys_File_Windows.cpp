@@ -1,6 +1,7 @@
 #include "zel/library/core/runtime/Zel_Sys_File.h"
 
 #include "zel/library/core/general/Zel_Exception.h"
+#include "zel/library/core/general/Zel_Str_Convert.h"
 #include "zel/library/core/general/Zel_System_Handle.h"
 #include "zel/library/core/runtime/Zel_Sys_File_Path.h"
 
@@ -33,22 +34,6 @@ namespace NZel::NSys::NFile
 			static void fs_Close(CHandle hFile) { CloseHandle(hFile); }
 		};
 		using CUniqueFile = TCUniqueHandle<CFileTraits>;
-
-		// A wide text with every From unit turned into To; it keeps its kind.
-		NStr::CStr16 gf_ReplaceUnit(NStr::CStr16 Text, wchar_t From, wchar_t To)
-		{
-			int32 Length = Text.f_GetLen();
-			wchar_t *pText = Length > 0 ? Text.f_GetWritableBuffer(Length) : nullptr;
-			if (Length > 0 && !pText)
-				DZelThrow(NException::CExceptionMemory, "Out of memory for a path");
-			for (int32 i = 0; i < Length; ++i)
-			{
-				if (pText[i] == From)
-					pText[i] = To;
-			}
-			Text.f_SetLengthAndTrim(Length);
-			return Text;
-		}
 
 		// GetFullPathNameW twice: once for the length, once into a buffer of that length + 1.
 		// False with the thread's last error set when either call fails.
@@ -200,7 +185,7 @@ namespace NZel::NSys::NFile
 
 	void gf_CreateDirectory(const NStr::CStr &Path)
 	{
-		NStr::CStr16 const Wide = gf_ReplaceUnit(gf_ToWidePath(Path), L'/', L'\\');
+		NStr::CStr16 const Wide = NStr::gf_ReplaceUnit(gf_ToWidePath(Path), L'/', L'\\', "Out of memory for a path");
 		for (umint End : NPrivate::gf_DirectoryPrefixes(Wide.f_GetStr(), umint(Wide.f_GetLen())))
 		{
 			NStr::CStr16 const Prefix(Wide.f_GetStr(), int32(End));
@@ -260,7 +245,7 @@ namespace NZel::NSys::NFile
 			Path = pText + 4;
 		try
 		{
-			return gf_FromWidePath(gf_ReplaceUnit(Path, L'\\', L'/'));
+			return gf_FromWidePath(NStr::gf_ReplaceUnit(Path, L'\\', L'/', "Out of memory for a path"));
 		}
 		catch (NException::CExceptionMemory &)
 		{
