@@ -206,14 +206,14 @@ TEST(Format, UnicodeKindsOfStringArguments)
 {
 	CStr Utf8;
 	int32 Pos = 0;
-	Utf8.f_AppendText(Pos, gc_KindUtf8, "\xC3\xA0", 2);
+	Utf8.f_AppendText(Pos, gc_KindUnicode, "\xC3\xA0", 2);
 	Utf8.f_SetLengthAndTrim(Pos);
 
 	CStr::CFormat Format("\xE9 {}");
 	Format << Utf8;
 	CStr Result = Format.f_ToString();
 	EXPECT_EQ(std::string(Result.f_GetStr()), "\xC3\xA9 \xC3\xA0");
-	EXPECT_EQ(Result.f_GetKind(), gc_KindUtf8);
+	EXPECT_EQ(Result.f_GetKind(), gc_KindUnicode);
 }
 
 TEST(Format, FixedOutputsDropWhatDoesNotFit)

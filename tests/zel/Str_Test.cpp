@@ -14,7 +14,7 @@ namespace
 	{
 		CStr S;
 		int32 Pos = 0;
-		S.f_AppendText(Pos, gc_KindUtf8, pUtf8, int32(std::char_traits<char>::length(pUtf8)));
+		S.f_AppendText(Pos, gc_KindUnicode, pUtf8, int32(std::char_traits<char>::length(pUtf8)));
 		S.f_SetLengthAndTrim(Pos);
 		return S;
 	}
@@ -191,26 +191,26 @@ TEST(Str, AppendTextKinds)
 {
 	// Kind 1 into a kind 2 string: 0xE9 becomes C3 A9.
 	CStr Utf8 = fg_Kind2("a");
-	ASSERT_EQ(Utf8.f_GetKind(), gc_KindUtf8);
+	ASSERT_EQ(Utf8.f_GetKind(), gc_KindUnicode);
 	int32 Pos = Utf8.f_GetLen();
 	Utf8.f_AppendText(Pos, gc_KindLatin1, "\xE9", 1);
 	Utf8.f_SetLengthAndTrim(Pos);
 	EXPECT_EQ(fg_Bytes(Utf8), "a\xC3\xA9");
-	EXPECT_EQ(Utf8.f_GetKind(), gc_KindUtf8);
+	EXPECT_EQ(Utf8.f_GetKind(), gc_KindUnicode);
 
 	// Kind 2 into a non-empty kind 1 string: the existing text is converted first.
 	CStr Latin("\xE9t\xE9 ");
 	Pos = Latin.f_GetLen();
-	Latin.f_AppendText(Pos, gc_KindUtf8, "\xC3\xA0", 2);
+	Latin.f_AppendText(Pos, gc_KindUnicode, "\xC3\xA0", 2);
 	Latin.f_SetLengthAndTrim(Pos);
 	EXPECT_EQ(fg_Bytes(Latin), "\xC3\xA9t\xC3\xA9 \xC3\xA0");
-	EXPECT_EQ(Latin.f_GetKind(), gc_KindUtf8);
+	EXPECT_EQ(Latin.f_GetKind(), gc_KindUnicode);
 
 	// An empty string simply takes the kind of what is appended.
 	CStr Empty;
 	Pos = 0;
-	Empty.f_AppendText(Pos, gc_KindUtf8, "\xC3\xA9", 2);
-	EXPECT_EQ(Empty.f_GetKind(), gc_KindUtf8);
+	Empty.f_AppendText(Pos, gc_KindUnicode, "\xC3\xA9", 2);
+	EXPECT_EQ(Empty.f_GetKind(), gc_KindUnicode);
 	EXPECT_EQ(fg_Bytes(Empty), "\xC3\xA9");
 
 	// Same kinds: bytes as they are.
@@ -228,10 +228,10 @@ TEST(Str, AppendWideUnits)
 		std::u16string Units;
 		std::string Expected;
 	} const Cases[] = {
-		{gc_KindUtf8, u"A", "A"},
-		{gc_KindUtf8, u"\u00E9", "\xC3\xA9"},
-		{gc_KindUtf8, u"\u07FF", "\xDF\xBF"},
-		{gc_KindUtf8, u"\u20AC", "\xE2\x82\xAC"},
+		{gc_KindUnicode, u"A", "A"},
+		{gc_KindUnicode, u"\u00E9", "\xC3\xA9"},
+		{gc_KindUnicode, u"\u07FF", "\xDF\xBF"},
+		{gc_KindUnicode, u"\u20AC", "\xE2\x82\xAC"},
 		{gc_KindLatin1, u"\u00E9\u0141", "\xE9\x41"},
 	};
 	for (auto const &Case : Cases)

@@ -23,8 +23,7 @@ namespace NZel::NStr
 	inline constexpr uint32 gc_LengthMask = 0x3FFFFFFFu;  // also the "unmeasured" mark
 	inline constexpr uint32 gc_KindShift = 30;
 	inline constexpr uint32 gc_KindLatin1 = 1;
-	inline constexpr uint32 gc_KindUtf8 = 2;   // also UTF-16 in 16-bit strings
-	inline constexpr uint32 gc_KindUnicode = gc_KindUtf8;
+	inline constexpr uint32 gc_KindUnicode = 2; // UTF-8 in 8-bit strings, UTF-16 in 16-bit ones
 	inline constexpr int32 gc_BlockHeaderSize = 12;
 
 #ifdef _WIN32
