@@ -174,7 +174,7 @@ namespace NHushvane
 		if (Length == 0 || Length >= Room)
 			DZelThrowSystemError(NZel::NFile::CExceptionFile, "GetSystemWindowsDirectory");
 		Folder.f_SetLengthAndTrim(NZel::int32(Length));
-		return NZel::NStr::gf_ReplaceUnit(NZel::NSys::NFile::gf_FromWidePath(Folder), '\\', '/', "Out of memory for a path");
+		return NZel::NSys::NFile::gf_FromWindowsPath(Folder);
 	}
 
 	CStr gf_GetDriverTargetPath()

@@ -102,29 +102,6 @@ TEST(Str, WritableBufferAskedForLessThanTheTextStillHoldsTheText)
 	EXPECT_EQ(T.f_GetLen(), 10);
 }
 
-TEST(Str, WritableBufferOfASharedStringLeavesTheOtherHolder)
-{
-	CStr A("shared");
-	CStr B(A);
-	char *p = B.f_GetWritableBuffer(6);
-	ASSERT_NE(p, nullptr);
-	p[0] = 'S';
-	EXPECT_STREQ(A.f_GetStr(), "shared");
-	EXPECT_STREQ(B.f_GetStr(), "Shared");
-}
-
-TEST(Str, UnterminatedWritableBufferIsMeasuredWithinItsBlock)
-{
-	CStr S;
-	char *p = S.f_GetWritableBuffer(5);
-	ASSERT_NE(p, nullptr);
-	int32 Capacity = S.f_GetCapacity();
-	for (int32 i = 0; i < Capacity; ++i)
-		p[i] = 'x';
-	EXPECT_EQ(S.f_GetLen(), Capacity - 1);
-	EXPECT_EQ(S.f_GetStr()[Capacity - 1], 0);
-}
-
 TEST(Str, SetLengthCutsAndMeasures)
 {
 	CStr S("abcdef");

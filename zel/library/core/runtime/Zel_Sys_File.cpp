@@ -37,4 +37,9 @@ namespace NZel::NSys::NFile
 	{
 		return NStr::gf_ConvertWhole<char>(NStr::gc_KindUnicode, Path.f_GetStr(), Path.f_GetLen(), "Out of memory for a path");
 	}
+
+	NStr::CStr gf_FromWindowsPath(const NStr::CStr16 &Path)
+	{
+		return NStr::gf_ReplaceUnit(gf_FromWidePath(Path), '\\', '/', "Out of memory for a path");
+	}
 }

@@ -95,4 +95,7 @@ namespace NZel::NSys::NFile
 	// A UTF-16 path from the wide system functions as UTF-8 (kind 2); lone surrogates become
 	// U+FFFD. Throws NException::CExceptionMemory rather than return a path cut short.
 	NStr::CStr gf_FromWidePath(const NStr::CStr16 &Path);
+	// A path from the wide Windows functions in the form the file layer writes: UTF-8 with '/'
+	// between the parts. Throws NException::CExceptionMemory as gf_FromWidePath does.
+	NStr::CStr gf_FromWindowsPath(const NStr::CStr16 &Path);
 }

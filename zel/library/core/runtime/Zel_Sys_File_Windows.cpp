@@ -245,7 +245,7 @@ namespace NZel::NSys::NFile
 			Path = pText + 4;
 		try
 		{
-			return gf_FromWidePath(NStr::gf_ReplaceUnit(Path, L'\\', L'/', "Out of memory for a path"));
+			return gf_FromWindowsPath(Path);
 		}
 		catch (NException::CExceptionMemory &)
 		{
