@@ -17,13 +17,15 @@ namespace NZel::NMemory
 		std::atomic<int64> g_FailAfter{-1};
 		std::atomic<umint> g_SizeLimit{0};
 
+		std::atomic<uint64> g_KeptReleasedCount{0};
+
 		template <typename t_CValue>
 		void fg_Add(std::atomic<t_CValue> &Counter, int Delta)
 		{
 			Counter.store(t_CValue(Counter.load(std::memory_order_relaxed) + t_CValue(Delta)), std::memory_order_relaxed);
 		}
 
-		bool fg_MayAllocate(umint Size)
+		bool fg_MayAllocateInjected(umint Size)
 		{
 			umint Limit = g_SizeLimit.load(std::memory_order_relaxed);
 			if (Limit && Size > Limit)
@@ -38,11 +40,69 @@ namespace NZel::NMemory
 			}
 			return true;
 		}
+
+		// False when the test hooks refuse the allocation; without them a check of two words.
+		inline bool fg_MayAllocate(umint Size)
+		{
+			if (g_SizeLimit.load(std::memory_order_relaxed) == 0 && g_FailAfter.load(std::memory_order_relaxed) < 0)
+				return true;
+			return fg_MayAllocateInjected(Size);
+		}
+
+		// Blocks kept aside by the sized f_Free, per thread: at most one per 16-byte size step,
+		// so a thread keeps at most about 2 KiB aside, and a block freed and allocated again and
+		// again, as a short string is, costs neither the heap's lock nor any interlocked
+		// operation. A block freed on one thread may be taken again on another: the heap is one.
+		using NPlatform::CKeptBlocks;
+
+		void *fg_TakeKept(umint Size)
+		{
+			umint i = Size > CKeptBlocks::mc_Step ? (Size - 1) / CKeptBlocks::mc_Step : 0;
+			if (i >= CKeptBlocks::mc_Slots)
+				return nullptr;
+			CKeptBlocks *pKept = NPlatform::gf_GetThreadKeptBlocks();
+			if (!pKept)
+				return nullptr;
+			void *p = pKept->m_pBlocks[i];
+			pKept->m_pBlocks[i] = nullptr;
+			return p;
+		}
+
+		bool fg_Keep(void *p, umint Size)
+		{
+			umint i = Size / CKeptBlocks::mc_Step;
+			if (i == 0 || i > CKeptBlocks::mc_Slots)
+				return false;
+			CKeptBlocks *pKept = NPlatform::gf_GetThreadKeptBlocks();
+			if (!pKept || pKept->m_pBlocks[i - 1])
+				return false;
+			pKept->m_pBlocks[i - 1] = p;
+			return true;
+		}
+	}
+
+	void NPlatform::gf_ReleaseKeptBlocks(CKeptBlocks &Kept)
+	{
+		for (void *&p : Kept.m_pBlocks)
+		{
+			if (p)
+			{
+				gf_HeapFree(p);
+				g_KeptReleasedCount.fetch_add(1, std::memory_order_relaxed);
+				p = nullptr;
+			}
+		}
 	}
 
 	void *CAllocator_Heap::f_Alloc(umint Size)
 	{
-		void *p = fg_MayAllocate(Size) ? NPlatform::gf_HeapAlloc(Size) : nullptr;
+		void *p = nullptr;
+		if (fg_MayAllocate(Size))
+		{
+			p = fg_TakeKept(Size);
+			if (!p)
+				p = NPlatform::gf_HeapAlloc(Size);
+		}
 		if (p)
 		{
 			fg_Add(g_AllocationCount, 1);
@@ -72,6 +132,32 @@ namespace NZel::NMemory
 			fg_Add(g_LiveBlocks, -1);
 			NPlatform::gf_HeapFree(p);
 		}
+	}
+
+	void CAllocator_Heap::f_Free(void *p, umint Size)
+	{
+		if (!p)
+			return;
+		fg_Add(g_LiveBlocks, -1);
+		if (!fg_Keep(p, Size))
+			NPlatform::gf_HeapFree(p);
+	}
+
+	int32 CAllocator_Heap::fs_GetKeptBlockCount()
+	{
+		CKeptBlocks *pKept = NPlatform::gf_GetThreadKeptBlocks();
+		int32 Count = 0;
+		if (pKept)
+		{
+			for (void *p : pKept->m_pBlocks)
+				Count += p ? 1 : 0;
+		}
+		return Count;
+	}
+
+	uint64 CAllocator_Heap::fs_GetKeptReleasedCount()
+	{
+		return g_KeptReleasedCount.load(std::memory_order_relaxed);
 	}
 
 	umint CAllocator_Heap::f_GetSize(const void *p)

@@ -24,4 +24,40 @@ namespace NZel::NMemory::NPlatform
 	{
 		return malloc_usable_size(const_cast<void *>(p));
 	}
+
+	namespace
+	{
+		// The record itself needs no destruction, so it stays readable while other objects of
+		// the ending thread are destroyed; a second thread-local object gives its blocks back.
+		struct CThreadKept
+		{
+			CKeptBlocks m_Kept;
+			bool m_bRegistered;
+			bool m_bEnded;
+		};
+		thread_local CThreadKept t_Kept{};
+
+		struct CThreadKeptRelease
+		{
+			~CThreadKeptRelease()
+			{
+				t_Kept.m_bEnded = true;
+				gf_ReleaseKeptBlocks(t_Kept.m_Kept);
+			}
+		};
+		thread_local CThreadKeptRelease t_Release;
+	}
+
+	CKeptBlocks *gf_GetThreadKeptBlocks()
+	{
+		CThreadKept &Kept = t_Kept;
+		if (Kept.m_bEnded)
+			return nullptr;
+		if (!Kept.m_bRegistered)
+		{
+			Kept.m_bRegistered = true;
+			(void)&t_Release; // made now, so that it is destroyed when the thread ends
+		}
+		return &Kept.m_Kept;
+	}
 }
