@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -149,17 +150,98 @@ TYPED_TEST(StrWidth, WritableBufferThenMeasuredLength)
 	EXPECT_TRUE(B == fg_Text<TypeParam>("Shared").c_str());
 }
 
-TYPED_TEST(StrWidth, CapacityIsTheBlockLessItsHeaderInUnits)
+TYPED_TEST(StrWidth, CapacityIsTheBlockTheHeapGaveLessItsHeader)
 {
 	using CString = TCStr<TypeParam>;
 	int32 const UnitSize = int32(sizeof(TypeParam));
+	// What the heap really gave the string's block, in units after the header.
+	auto fHeapCapacity = [&](CString const &S)
+	{
+		const void *pBlock = reinterpret_cast<const char *>(S.f_GetStr()) - gc_BlockHeaderSize;
+		return int32((NMemory::CAllocator_Heap::f_GetSize(pBlock) - gc_BlockHeaderSize) / umint(UnitSize));
+	};
+	std::basic_string<TypeParam> const Long(300, TypeParam('L'));
+	struct
+	{
+		const char *pPath;
+		std::function<CString()> fMake;
+	} const Paths[] = {
+		{"from text, 1 unit", [] { return fg_Str<TypeParam>("a"); }},
+		{"from text, 20 units", [] { return fg_Str<TypeParam>("abcdefghijklmnopqrst"); }},
+		{"from text, 300 units", [&] { return CString(Long.c_str()); }},
+		{"from text of another kind", [] { return CString(U"\u20ACuro", -1, gc_KindUnicode); }},
+		{"reserve, 1 unit", []
+			{
+				CString S;
+				S.f_Reserve(1);
+				return S;
+			}},
+		{"reserve, 245 units", []
+			{
+				CString S;
+				S.f_Reserve(245);
+				return S;
+			}},
+		{"reserve growing a block", []
+			{
+				CString S = fg_Str<TypeParam>("grow");
+				S.f_Reserve(600);
+				return S;
+			}},
+		{"reserve with discard", []
+			{
+				CString S = fg_Str<TypeParam>("old");
+				S.f_Reserve(100, true);
+				return S;
+			}},
+		{"appending beyond the block", []
+			{
+				CString S = fg_Str<TypeParam>("ab");
+				int32 Pos = 2;
+				S.f_AppendChar(Pos, TypeParam('x'), 70);
+				return S;
+			}},
+		{"copy on write", []
+			{
+				CString Shared = fg_Str<TypeParam>("shared text");
+				CString Copy(Shared);
+				int32 Pos = Copy.f_GetLen();
+				Copy.f_AppendChar(Pos, TypeParam('!'), 1);
+				return Copy;
+			}},
+		{"writable buffer of a shared string", []
+			{
+				CString Shared = fg_Str<TypeParam>("shared");
+				CString Copy(Shared);
+				Copy.f_GetWritableBuffer(40)[0] = TypeParam('S');
+				return Copy;
+			}},
+		{"trimmed to the text", []
+			{
+				CString S;
+				S.f_Reserve(1000);
+				int32 Pos = 0;
+				S.f_AppendChar(Pos, TypeParam('q'), 10);
+				S.f_SetLengthAndTrim(Pos);
+				return S;
+			}},
+		{"concatenation", [] { return fg_Str<TypeParam>("left") + fg_Str<TypeParam>("right"); }},
+	};
+	for (auto const &Path : Paths)
+	{
+		CString S = Path.fMake();
+		ASSERT_GT(S.f_GetRefCount(), 0) << Path.pPath;
+		EXPECT_EQ(S.f_GetCapacity(), fHeapCapacity(S)) << Path.pPath;
+		EXPECT_GT(S.f_GetCapacity(), S.f_GetLen()) << Path.pPath;
+	}
+
+	// Reserving gives at least what was asked for, and reports what the block really holds.
 	for (int32 nUnits : {1, 2, 3, 4, 5, 20, 61, 62, 100, 122, 245, 300, 1000})
 	{
 		CString S;
 		int32 Capacity = S.f_Reserve(nUnits);
-		umint Block = gf_BlockSize(nUnits, UnitSize);
-		EXPECT_EQ(Capacity, int32((Block - gc_BlockHeaderSize) / umint(UnitSize))) << nUnits << " units";
 		EXPECT_GE(Capacity, nUnits);
+		EXPECT_EQ(Capacity, fHeapCapacity(S)) << nUnits << " units";
 		EXPECT_EQ(S.f_GetCapacity(), Capacity);
 	}
 
@@ -171,14 +253,36 @@ TYPED_TEST(StrWidth, CapacityIsTheBlockLessItsHeaderInUnits)
 	EXPECT_TRUE(C.f_IsEmpty());
 	EXPECT_EQ(C.f_GetKind(), gc_KindLatin1);
 
-	// Generous room, short text: trimmed to the text and about 32 spare bytes.
+	// Generous room, short text: trimmed to the text and about 32 spare bytes (plus what the
+	// heap adds to a block).
 	CString Big;
 	ASSERT_GE(Big.f_Reserve(1000), 1000);
 	int32 Pos = 0;
 	Big.f_AppendChar(Pos, TypeParam('q'), 10);
 	Big.f_SetLengthAndTrim(Pos);
 	EXPECT_EQ(Big.f_GetLen(), 10);
-	EXPECT_LE(umint(Big.f_GetCapacity()) * umint(UnitSize), gf_BlockSize(11 + 32 / UnitSize, UnitSize)) << "shrunk";
+	EXPECT_LE(umint(Big.f_GetCapacity()) * umint(UnitSize), gf_BlockSize(11 + 32 / UnitSize, UnitSize) + 16) << "shrunk";
+}
+
+TYPED_TEST(StrWidth, TrimLeavesABlockTheHeapWouldGiveAgain)
+{
+	// A block that already has the size a request for the text would get is never reallocated,
+	// however much room the heap added to it.
+	using CString = TCStr<TypeParam>;
+	for (int32 Len : {1, 3, 4, 5, 15, 16, 17, 40, 100, 240, 300})
+	{
+		for (int32 SpareBytes : {0, 32})
+		{
+			std::basic_string<TypeParam> const Text(umint(Len), TypeParam('t'));
+			CString S(Text.c_str());
+			const TypeParam *pBefore = S.f_GetStr();
+			uint64 const Allocations = NMemory::CAllocator_Heap::fs_GetAllocationCount();
+			S.f_SetLengthAndTrim(Len, SpareBytes);
+			EXPECT_EQ(NMemory::CAllocator_Heap::fs_GetAllocationCount(), Allocations) << Len << " units, " << SpareBytes << " spare bytes";
+			EXPECT_EQ(S.f_GetStr(), pBefore);
+			EXPECT_EQ(S.f_GetLen(), Len);
+		}
+	}
 }
 
 TYPED_TEST(StrWidth, AppendCharConcatenationAndCompare)
@@ -405,32 +509,35 @@ TEST(StrConvert, Utf8Validity)
 
 TEST(StrConvert, OutOfRoomNeverCutsInsideACharacter)
 {
-	// "ab" in a 16-byte block leaves room for one more byte; the euro sign needs three.
+	// A block filled up to room for one more byte; the euro sign needs three.
 	CStr Utf8("ab", -1, gc_KindUnicode);
-	ASSERT_EQ(Utf8.f_GetCapacity(), 4);
+	int32 Pos = 2;
+	Utf8.f_AppendChar(Pos, 'b', Utf8.f_GetCapacity() - 4);
+	std::string const Before(Utf8.f_GetStr());
+	ASSERT_EQ(Pos + 2, Utf8.f_GetCapacity());
 	std::u16string const Euro = u"\u20ACc";
 	{
 		NZelTest::CHeapFailureScope NoHeap(0);
-		int32 Pos = 2;
 		EXPECT_FALSE(Utf8.f_AppendText(Pos, gc_KindUnicode, reinterpret_cast<const CChar16 *>(Euro.data()), int32(Euro.size())));
 		Utf8.f_SetLengthAndTrim(Pos);
 	}
-	EXPECT_EQ(std::string(Utf8.f_GetStr()), "ab");
-	EXPECT_EQ(Utf8.f_GetLen(), 2);
+	EXPECT_EQ(std::string(Utf8.f_GetStr()), Before);
+	EXPECT_EQ(Utf8.f_GetLen(), int32(Before.size()));
 
 	// A 16-bit string with room for one more unit does not keep half of a surrogate pair.
-	CStr16 Wide("aaaaa", -1, gc_KindUnicode); // 12 + 6 x 2 bytes: a 32-byte block of 10 units
-	ASSERT_EQ(Wide.f_GetCapacity(), 10);
-	int32 Pos = 5;
-	Wide.f_AppendChar(Pos, CChar16('b'), 3);
+	CStr16 Wide("aaaaa", -1, gc_KindUnicode);
+	Pos = 5;
+	Wide.f_AppendChar(Pos, CChar16('b'), Wide.f_GetCapacity() - 7);
+	int32 const Filled = Pos;
+	ASSERT_EQ(Filled + 2, Wide.f_GetCapacity());
 	CStr32 const Smile(U"\U0001F600", -1, gc_KindUnicode);
 	{
 		NZelTest::CHeapFailureScope NoHeap(0);
 		EXPECT_FALSE(Wide.f_AppendText(Pos, gc_KindUnicode, Smile.f_GetStr(), Smile.f_GetLen()));
 		Wide.f_SetLengthAndTrim(Pos);
 	}
-	EXPECT_EQ(Wide.f_GetLen(), 8);
-	EXPECT_EQ(Wide.f_GetStr()[7], CChar16('b'));
+	EXPECT_EQ(Wide.f_GetLen(), Filled);
+	EXPECT_EQ(Wide.f_GetStr()[Filled - 1], CChar16('b'));
 
 	// No memory to convert the existing text to the wider kind: nothing is appended, and the
 	// string keeps its one kind.

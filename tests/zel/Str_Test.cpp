@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 using namespace NZel;
@@ -376,4 +377,57 @@ TEST(Str, BadArgumentsLoseNothingAndNeverCrash)
 	V.f_AppendText(Pos, 7, "k", 1);
 	EXPECT_EQ(V.f_GetKind(), 3u);
 	EXPECT_STREQ(V.f_GetStr(), "k");
+}
+
+TEST(Str, TextLengthAtEveryAlignmentAndBound)
+{
+	// The text at each offset within a 16-byte step, of lengths on both sides of the steps,
+	// measured with bounds below, at and above its length; the bytes around it are not zero.
+	alignas(16) char Buffer[128];
+	for (int32 Offset = 0; Offset < 16; ++Offset)
+	{
+		for (int32 Len = 0; Len <= 70; ++Len)
+		{
+			std::memset(Buffer, 'x', sizeof(Buffer));
+			Buffer[Offset + Len] = 0;
+			const char *pText = Buffer + Offset;
+			for (int32 Max : {0, 1, Len - 1, Len, Len + 1, Len + 17, 1 << 29})
+			{
+				if (Max < 0)
+					continue;
+				int32 Expected = Len < Max ? Len : Max;
+				EXPECT_EQ(gf_TextLength(pText, Max), Expected) << "offset " << Offset << ", length " << Len << ", bound " << Max;
+			}
+			CStr S(pText);
+			EXPECT_EQ(S.f_GetLen(), Len);
+			EXPECT_EQ(std::string(S.f_GetStr()), std::string(pText));
+		}
+	}
+}
+
+TEST(Str, BuildingFromTextCopiesExactlyWhatItIsGiven)
+{
+	const char Text[] = "ab\0cd\xE9";
+	struct
+	{
+		int32 Count;
+		uint32 Kind;
+		std::string Expected;
+		uint32 ExpectedKind;
+	} const Cases[] = {
+		{-1, gc_KindLatin1, "ab", gc_KindLatin1},
+		{2, gc_KindLatin1, "ab", gc_KindLatin1},
+		{5, gc_KindLatin1, std::string("ab\0cd", 5), gc_KindLatin1}, // a count copies zero units too
+		{6, gc_KindUnicode, std::string("ab\0cd\xE9", 6), gc_KindUnicode},
+		{6, 7, std::string("ab\0cd\xE9", 6), 3}, // only the two kind bits are kept
+		{0, gc_KindUnicode, "", gc_KindLatin1},
+	};
+	for (auto const &Case : Cases)
+	{
+		CStr S(Text, Case.Count, Case.Kind);
+		EXPECT_EQ(fg_Bytes(S), Case.Expected) << Case.Count;
+		EXPECT_EQ(S.f_GetKind(), Case.ExpectedKind) << Case.Count;
+		EXPECT_EQ(S.f_GetStr()[S.f_GetLen()], 0);
+	}
+	EXPECT_TRUE(CStr(Text + 2, 3).f_IsEmpty()) << "text that starts with a zero unit appends nothing";
 }

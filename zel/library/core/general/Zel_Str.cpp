@@ -4,6 +4,10 @@
 #include <cstring>
 #include <type_traits>
 
+#if defined(_WIN32) && defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace NZel::NStr
 {
 	using NPrivate::CStrBlock;
@@ -22,12 +26,14 @@ namespace NZel::NStr
 		template <typename t_CUnit>
 		constexpr int32 gc_UnitSize = int32(sizeof(t_CUnit));
 
-		// A block's size as the trim rule estimates it: its text bytes + 4, above 256 bytes
-		// rounded down to a power of two.
-		umint fg_EstimatedBlockSize(umint TextBytes)
+		// The size of a block of this capacity as the trim rule compares it: the block the heap
+		// really gave (the capacity is measured from it) rounded down to the 16-byte step a
+		// request for that much would take; with bPowerOfTwo, above 256 bytes rounded down to a
+		// power of two, the steps in which large blocks grow.
+		umint fg_TrimSize(int32 Capacity, int32 UnitSize, bool bPowerOfTwo)
 		{
-			umint Size = TextBytes + 4;
-			if (Size > 256)
+			umint Size = (umint(Capacity) * umint(UnitSize) + gc_BlockHeaderSize) & ~umint(15);
+			if (bPowerOfTwo && Size > 256)
 			{
 				umint Pow = 256;
 				while (Pow * 2 <= Size)
@@ -45,22 +51,58 @@ namespace NZel::NStr
 			return Units > umint(gc_MaxUnits<t_CUnit>) ? gc_MaxUnits<t_CUnit> : int32(Units);
 		}
 
-		// A block we just allocated: the heap gives at least what was asked for, and asking it
-		// again would cost a locked call on every new block; a block of unknown size (capacity
-		// 0) is measured through the heap instead.
+		void fg_SetLength(CStrBlock *pBlock, uint32 Kind, int32 Len)
+		{
+			pBlock->f_LengthWord.store((Kind << gc_KindShift) | uint32(Len), std::memory_order_relaxed);
+		}
+
+		// A new block with room for at least nUnits units: count 1, an unmeasured length of kind
+		// 1, empty text. Its capacity is left unknown (0): the heap may have given more than was
+		// asked for, and the capacity is measured from the block it really gave when first
+		// needed. Paths that only write what they asked for never need to ask.
 		template <typename t_CUnit>
 		CStrBlock *fg_NewBlock(int32 nUnits)
 		{
-			umint Size = gf_BlockSize(nUnits, gc_UnitSize<t_CUnit>);
-			void *pMem = CAllocator_Heap::f_Alloc(Size);
+			void *pMem = CAllocator_Heap::f_Alloc(gf_BlockSize(nUnits, gc_UnitSize<t_CUnit>));
 			if (!pMem)
 				return nullptr;
 			CStrBlock *pBlock = static_cast<CStrBlock *>(pMem);
 			pBlock->f_RefCount.store(1, std::memory_order_relaxed);
-			pBlock->f_Capacity.store(fg_CapacityOfSize<t_CUnit>(Size), std::memory_order_relaxed);
+			pBlock->f_Capacity.store(0, std::memory_order_relaxed);
 			pBlock->f_LengthWord.store(gc_NewBlockWord, std::memory_order_relaxed);
 			pBlock->f_GetText<t_CUnit>()[0] = 0;
 			return pBlock;
+		}
+
+		// A new block holding the Count units (0 < Count < gc_MaxUnits) of the given kind, sized
+		// for them alone; null when the heap has no room.
+		template <typename t_CUnit>
+		CStrBlock *fg_NewBlockWith(const t_CUnit *pUnits, int32 Count, uint32 Kind)
+		{
+			void *pMem = CAllocator_Heap::f_Alloc(gf_BlockSize(Count + 1, gc_UnitSize<t_CUnit>));
+			if (!pMem)
+				return nullptr;
+			CStrBlock *pBlock = static_cast<CStrBlock *>(pMem);
+			pBlock->f_RefCount.store(1, std::memory_order_relaxed);
+			pBlock->f_Capacity.store(0, std::memory_order_relaxed);
+			t_CUnit *pText = pBlock->f_GetText<t_CUnit>();
+			NPrivate::gf_CopyBytes(pText, pUnits, umint(Count) * sizeof(t_CUnit));
+			pText[Count] = 0;
+			fg_SetLength(pBlock, Kind, Count);
+			return pBlock;
+		}
+
+		// Bytes the block is known to hold without asking the heap: from its capacity when that
+		// is measured; otherwise from its length, as a block whose capacity was never measured
+		// has only been written within the size it was asked for, which is at least the block
+		// size of its text. 0 when neither is known.
+		umint fg_KnownBlockSize(CStrBlock *pBlock, int32 UnitSize)
+		{
+			int32 Capacity = pBlock->f_Capacity.load(std::memory_order_relaxed);
+			if (Capacity > 0)
+				return umint(Capacity) * umint(UnitSize) + gc_BlockHeaderSize;
+			uint32 Len = pBlock->f_LengthWord.load(std::memory_order_relaxed) & gc_LengthMask;
+			return Len == gc_LengthMask ? 0 : gf_BlockSize(int32(Len) + 1, UnitSize);
 		}
 
 		template <typename t_CUnit>
@@ -78,6 +120,8 @@ namespace NZel::NStr
 		template <typename t_CUnit>
 		int32 fg_TextLength(const t_CUnit *pText, int32 Max)
 		{
+			if constexpr (sizeof(t_CUnit) == 1)
+				return gf_TextLength(reinterpret_cast<const char *>(pText), Max);
 			int32 Len = 0;
 			while (Len < Max && pText[Len])
 				++Len;
@@ -104,11 +148,6 @@ namespace NZel::NStr
 			}
 			pBlock->f_LengthWord.store((Word & gc_KindMask) | uint32(Len), std::memory_order_relaxed);
 			return Len;
-		}
-
-		void fg_SetLength(CStrBlock *pBlock, uint32 Kind, int32 Len)
-		{
-			pBlock->f_LengthWord.store((Kind << gc_KindShift) | uint32(Len), std::memory_order_relaxed);
 		}
 
 		int32 fg_Min(int32 a, int32 b)
@@ -311,20 +350,39 @@ namespace NZel::NStr
 		}
 	}
 
-	umint gf_BlockSize(int32 nUnits, int32 UnitSize)
+	int32 gf_TextLength(const char *pText, int32 Max)
 	{
-		if (nUnits < 0)
-			nUnits = 0;
-		umint Size = umint(nUnits) * umint(UnitSize) + gc_BlockHeaderSize;
-		Size = (Size + 15) & ~umint(15);
-		if (Size > 256)
+		if (Max <= 0)
+			return 0;
+#if defined(_WIN32) && defined(__SSE2__)
+		// The C library's strlen reads one byte at a time here. Sixteen at a time, from 16-byte
+		// aligned addresses (which never cross into another page, so the bytes around the text
+		// that are read along with it are always readable):
+		auto fZeroMask = [](const char *pChunk) -> uint32
 		{
-			umint Pow = 512;
-			while (Pow < Size)
-				Pow *= 2;
-			Size = Pow;
+			__m128i const Chunk = _mm_load_si128(reinterpret_cast<const __m128i *>(pChunk));
+			return uint32(_mm_movemask_epi8(_mm_cmpeq_epi8(Chunk, _mm_setzero_si128())));
+		};
+		umint const Skip = umint(pText) & 15;
+		const char *pChunk = pText - Skip;
+		uint32 Mask = fZeroMask(pChunk) >> Skip;
+		if (Mask)
+			return fg_Min(int32(__builtin_ctz(Mask)), Max);
+		for (umint Done = 16 - Skip; Done < umint(Max); Done += 16)
+		{
+			pChunk += 16;
+			Mask = fZeroMask(pChunk);
+			if (Mask)
+			{
+				umint Len = Done + umint(__builtin_ctz(Mask));
+				return Len < umint(Max) ? int32(Len) : Max;
+			}
 		}
-		return Size;
+		return Max;
+#else
+		const void *pZero = std::memchr(pText, 0, umint(Max));
+		return pZero ? int32(static_cast<const char *>(pZero) - pText) : Max;
+#endif
 	}
 
 	int16 gf_Compare(const char *pA, const char *pB)
@@ -351,22 +409,27 @@ namespace NZel::NStr
 		return bValid;
 	}
 
-	void NPrivate::gf_ReleaseBlock(CStrBlock *pBlock)
+	void NPrivate::gf_ReleaseBlock(CStrBlock *pBlock, int32 UnitSize)
 	{
-		if (pBlock->f_RefCount.fetch_sub(1, std::memory_order_acq_rel) == 1)
-			CAllocator_Heap::f_Free(pBlock);
+		// A count of 1 is the caller's own reference: no other string can reach the block to
+		// change the count, so the last holder frees it without the interlocked decrement.
+		if (pBlock->f_RefCount.load(std::memory_order_acquire) != 1 && pBlock->f_RefCount.fetch_sub(1, std::memory_order_acq_rel) != 1)
+			return;
+		CAllocator_Heap::f_Free(pBlock, fg_KnownBlockSize(pBlock, UnitSize));
 	}
 
 	template <typename t_CUnit>
 	TCStr<t_CUnit>::TCStr(const t_CUnit *pText)
 	{
-		f_Append(pText, -1);
+		if (pText && *pText)
+			fp_Build(pText, -1, gc_KindLatin1);
 	}
 
 	template <typename t_CUnit>
 	TCStr<t_CUnit>::TCStr(const t_CUnit *pText, int32 Count)
 	{
-		f_Append(pText, Count);
+		if (pText && *pText && Count != 0)
+			fp_Build(pText, Count, gc_KindLatin1);
 	}
 
 	template <typename t_CUnit>
@@ -375,6 +438,17 @@ namespace NZel::NStr
 	{
 		if (pText && Count < 0)
 			Count = fg_TextLength(pText, gc_MaxUnits<t_CSource>);
+		if constexpr (sizeof(t_CSource) == sizeof(t_CUnit))
+		{
+			// Units of our own width need no recoding whatever their kind: one block of just
+			// the size they need, and nothing to trim.
+			if (!pText || Count <= 0)
+				return;
+			if (Count > gc_MaxUnits<t_CUnit> - 1)
+				Count = gc_MaxUnits<t_CUnit> - 1;
+			fp_pBlock = fg_NewBlockWith(reinterpret_cast<const t_CUnit *>(pText), Count, Kind & 3);
+			return;
+		}
 		int32 Pos = 0;
 		fp_AppendUnits(Pos, Kind, pText, Count);
 		f_SetLengthAndTrim(Pos);
@@ -408,21 +482,7 @@ namespace NZel::NStr
 		CStrBlock *pOld = fp_pBlock;
 		fp_pBlock = pNew;
 		if (pOld)
-			NPrivate::gf_ReleaseBlock(pOld);
-		return *this;
-	}
-
-	template <typename t_CUnit>
-	TCStr<t_CUnit> &TCStr<t_CUnit>::operator=(TCStr &&Other) noexcept
-	{
-		if (this != &Other)
-		{
-			CStrBlock *pOld = fp_pBlock;
-			fp_pBlock = Other.fp_pBlock;
-			Other.fp_pBlock = nullptr;
-			if (pOld)
-				NPrivate::gf_ReleaseBlock(pOld);
-		}
+			NPrivate::gf_ReleaseBlock(pOld, gc_UnitSize<t_CUnit>);
 		return *this;
 	}
 
@@ -436,9 +496,9 @@ namespace NZel::NStr
 	}
 
 	template <typename t_CUnit>
-	int32 TCStr<t_CUnit>::f_GetLen() const
+	int32 TCStr<t_CUnit>::fp_MeasureLen() const
 	{
-		return fp_pBlock ? fg_Length<t_CUnit>(fp_pBlock) : 0;
+		return fg_Length<t_CUnit>(fp_pBlock);
 	}
 
 	template <typename t_CUnit>
@@ -452,7 +512,7 @@ namespace NZel::NStr
 	{
 		if (fp_pBlock)
 		{
-			NPrivate::gf_ReleaseBlock(fp_pBlock);
+			NPrivate::gf_ReleaseBlock(fp_pBlock, gc_UnitSize<t_CUnit>);
 			fp_pBlock = nullptr;
 		}
 	}
@@ -477,7 +537,7 @@ namespace NZel::NStr
 			fg_SetLength(pNew, Word >> gc_KindShift, n);
 		}
 		fp_pBlock = pNew;
-		NPrivate::gf_ReleaseBlock(pOld);
+		NPrivate::gf_ReleaseBlock(pOld, gc_UnitSize<t_CUnit>);
 		return fg_Capacity<t_CUnit>(pNew);
 	}
 
@@ -507,7 +567,7 @@ namespace NZel::NStr
 		if (!pNew)
 			return Capacity; // less room than asked; the text is kept
 		fp_pBlock = static_cast<CStrBlock *>(pNew);
-		fp_pBlock->f_Capacity.store(fg_CapacityOfSize<t_CUnit>(Size), std::memory_order_relaxed);
+		fp_pBlock->f_Capacity.store(0, std::memory_order_relaxed); // measured from the new block
 		if (bDiscard)
 		{
 			fp_pBlock->f_LengthWord.store(gc_NewBlockWord, std::memory_order_relaxed);
@@ -726,15 +786,13 @@ namespace NZel::NStr
 			return;
 		int32 SpareUnits = SpareBytes > 0 ? (SpareBytes + gc_UnitSize<t_CUnit> - 1) / gc_UnitSize<t_CUnit> : 0;
 		umint Wanted = gf_BlockSize(Pos + 1 + SpareUnits, gc_UnitSize<t_CUnit>);
-		umint TextBytes = umint(Capacity) * sizeof(t_CUnit);
-		umint Current = SpareBytes > 0 ? fg_EstimatedBlockSize(TextBytes) : TextBytes + gc_BlockHeaderSize;
-		if (Wanted >= Current)
-			return;
+		if (Wanted >= fg_TrimSize(Capacity, gc_UnitSize<t_CUnit>, SpareBytes > 0))
+			return; // a new block would be no smaller than the one the heap gave
 		void *pNew = CAllocator_Heap::f_Realloc(fp_pBlock, Wanted);
 		if (!pNew)
 			return; // a smaller block is only an economy; keep the larger one
 		fp_pBlock = static_cast<CStrBlock *>(pNew);
-		fp_pBlock->f_Capacity.store(fg_CapacityOfSize<t_CUnit>(Wanted), std::memory_order_relaxed);
+		fp_pBlock->f_Capacity.store(0, std::memory_order_relaxed); // measured from the new block
 	}
 
 	template <typename t_CUnit>

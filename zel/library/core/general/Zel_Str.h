@@ -17,6 +17,7 @@
 #include "zel/library/core/general/Zel_Types.h"
 
 #include <atomic>
+#include <cstring>
 
 namespace NZel::NStr
 {
@@ -36,7 +37,18 @@ namespace NZel::NStr
 
 	// Bytes of the heap block that holds nUnits units (terminator included) of UnitSize bytes:
 	// header + text rounded up to 16 bytes, and above 256 bytes to the next power of two.
-	umint gf_BlockSize(int32 nUnits, int32 UnitSize = 1);
+	inline umint gf_BlockSize(int32 nUnits, int32 UnitSize = 1)
+	{
+		umint Size = ((nUnits > 0 ? umint(nUnits) * umint(UnitSize) : 0) + gc_BlockHeaderSize + 15) & ~umint(15);
+		if (Size > 256)
+		{
+			umint Pow = 512;
+			while (Pow < Size)
+				Pow *= 2;
+			Size = Pow;
+		}
+		return Size;
+	}
 
 	// Unit-wise unsigned comparison: 2 * (a - b) at the first difference, -1 when a ends
 	// first, 1 when b ends first, 0 when equal. Null reads as empty.
@@ -44,12 +56,43 @@ namespace NZel::NStr
 	int32 gf_Compare(const CChar16 *pA, const CChar16 *pB);
 	int32 gf_Compare(const CChar32 *pA, const CChar32 *pB);
 
+	// Units before the first zero unit, looking at no more than Max units.
+	int32 gf_TextLength(const char *pText, int32 Max);
+
 	// True when the Count bytes are well-formed UTF-8 (no overlong forms, no surrogates,
 	// nothing above U+10FFFF, no cut sequence).
 	bool gf_IsUtf8(const char *pText, int32 Count);
 
 	namespace NPrivate
 	{
+		// Copies Bytes bytes between buffers that do not overlap; short runs, the common ones,
+		// without a call into the C library, whose memcpy costs more than such a copy.
+		inline void gf_CopyBytes(void *pTo, const void *pFrom, umint Bytes)
+		{
+			char *pT = static_cast<char *>(pTo);
+			const char *pF = static_cast<const char *>(pFrom);
+			if (Bytes > 16)
+				std::memcpy(pT, pF, Bytes);
+			else if (Bytes >= 8)
+			{
+				// Two moves of a fixed size, overlapping in the middle.
+				std::memcpy(pT, pF, 8);
+				std::memcpy(pT + Bytes - 8, pF + Bytes - 8, 8);
+			}
+			else if (Bytes >= 4)
+			{
+				std::memcpy(pT, pF, 4);
+				std::memcpy(pT + Bytes - 4, pF + Bytes - 4, 4);
+			}
+			else if (Bytes >= 2)
+			{
+				std::memcpy(pT, pF, 2);
+				std::memcpy(pT + Bytes - 2, pF + Bytes - 2, 2);
+			}
+			else if (Bytes)
+				*pT = *pF;
+		}
+
 		struct CStrBlock
 		{
 			std::atomic<int32> f_RefCount;
@@ -66,7 +109,8 @@ namespace NZel::NStr
 		};
 		static_assert(sizeof(CStrBlock) == gc_BlockHeaderSize);
 
-		void gf_ReleaseBlock(CStrBlock *pBlock);
+		// Drops one reference to a block of units of UnitSize bytes; the last one frees it.
+		void gf_ReleaseBlock(CStrBlock *pBlock, int32 UnitSize);
 	}
 
 	// t_CUnit is char, CChar16 or CChar32; the three are instantiated in Zel_Str.cpp.
@@ -102,11 +146,22 @@ namespace NZel::NStr
 		~TCStr()
 		{
 			if (fp_pBlock)
-				NPrivate::gf_ReleaseBlock(fp_pBlock);
+				NPrivate::gf_ReleaseBlock(fp_pBlock, int32(sizeof(t_CUnit)));
 		}
 
 		TCStr &operator=(const TCStr &Other) noexcept;
-		TCStr &operator=(TCStr &&Other) noexcept;
+		TCStr &operator=(TCStr &&Other) noexcept
+		{
+			if (this != &Other)
+			{
+				NPrivate::CStrBlock *pOld = fp_pBlock;
+				fp_pBlock = Other.fp_pBlock;
+				Other.fp_pBlock = nullptr;
+				if (pOld)
+					NPrivate::gf_ReleaseBlock(pOld, int32(sizeof(t_CUnit)));
+			}
+			return *this;
+		}
 		TCStr &operator=(const t_CUnit *pText);
 
 		// Never null: the empty string reads as a static zero unit.
@@ -115,7 +170,13 @@ namespace NZel::NStr
 			return fp_pBlock ? fp_pBlock->f_GetText<t_CUnit>() : fs_EmptyText;
 		}
 		// Measures (and caches) the length when it is marked unmeasured.
-		int32 f_GetLen() const;
+		int32 f_GetLen() const
+		{
+			if (!fp_pBlock)
+				return 0;
+			uint32 Len = fp_pBlock->f_LengthWord.load(std::memory_order_relaxed) & gc_LengthMask;
+			return Len != gc_LengthMask ? int32(Len) : fp_MeasureLen();
+		}
 		int32 f_GetCapacity() const;
 		uint32 f_GetKind() const
 		{
@@ -183,6 +244,7 @@ namespace NZel::NStr
 		NPrivate::CStrBlock *fp_pBlock = nullptr;
 
 		static TCStr fs_Concat(const TCStr &A, const TCStr &B);
+		int32 fp_MeasureLen() const;
 		int32 fp_MakePrivate(int32 nUnits, bool bCopy);
 		// Clamps Pos to the text and makes room for Count units there, cutting Count to what fits;
 		// returns where they go, or null when nothing fits. fp_EndWrite then ends the text after
@@ -230,10 +292,7 @@ namespace NZel::NStr
 		}
 		int32 f_GetLen() const
 		{
-			int32 Len = 0;
-			while (Len < t_Capacity - 1 && fp_Text[Len])
-				++Len;
-			return Len;
+			return gf_TextLength(fp_Text, t_Capacity - 1);
 		}
 		int32 f_GetCapacity() const
 		{
