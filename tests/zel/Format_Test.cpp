@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstring>
+#include <limits>
+#include <random>
 #include <string>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -410,4 +414,207 @@ TEST(FormatArguments, NumericReadings)
 	EXPECT_EQ(Numbers.f_GetArgument(1)->f_GetInt(), 5) << "the low 32 bits";
 	EXPECT_DOUBLE_EQ(Numbers.f_GetArgument(2)->f_GetDouble(), -3.0);
 	EXPECT_EQ(Numbers.f_GetArgument(2)->f_Query(), 0);
+}
+
+namespace
+{
+	// One set of integer options that has a printf equivalent: the engine's option text and the
+	// printf conversion (flags and width, without the length modifier and the conversion
+	// letter) for width w and fill character f; the expected text is printf's, with its leading
+	// spaces turned into the fill character when bFill is set, and cut to its rightmost w
+	// characters when bCut is set (the engine's exact width keeps the rightmost characters).
+	struct CPrintfRow
+	{
+		const char *pOptions; // %w stands for the width, %f for the fill character
+		const char *pPrintf;  // %w stands for the width
+		char Conversion;      // d, x, X or o
+		bool bNonNegativeOnly; // printf shows negatives as two's complement digits, or puts zeros after the sign
+		bool bNonZeroOnly;     // the engine writes 0 without a sign
+		bool bSignedOnly;      // printf writes no sign for an unsigned conversion
+		bool bFill;
+		bool bCut;
+	};
+
+	std::string fg_Expand(const char *pPattern, int Width, char Fill)
+	{
+		std::string Text;
+		for (const char *p = pPattern; *p; ++p)
+		{
+			if (p[0] == '%' && p[1] == 'w')
+				Text += std::to_string(Width), ++p;
+			else if (p[0] == '%' && p[1] == 'f')
+				Text += Fill, ++p;
+			else
+				Text += *p;
+		}
+		return Text;
+	}
+
+	template <typename t_CValue>
+	std::string fg_Printf(const CPrintfRow &Row, int Width, char Fill, t_CValue Value)
+	{
+		std::string Spec = "%" + fg_Expand(Row.pPrintf, Width, Fill);
+		char Conversion = Row.Conversion;
+		if (Conversion == 'd' && std::is_unsigned_v<t_CValue>)
+			Conversion = 'u';
+		char Buffer[128];
+		int n;
+		if constexpr (sizeof(t_CValue) == 8)
+			n = std::snprintf(Buffer, sizeof(Buffer), (Spec + "ll" + Conversion).c_str(), Value);
+		else
+			n = std::snprintf(Buffer, sizeof(Buffer), (Spec + Conversion).c_str(), Value);
+		std::string Text(Buffer, size_t(n));
+		if (Row.bFill)
+		{
+			for (char &c : Text)
+			{
+				if (c != ' ')
+					break;
+				c = Fill;
+			}
+		}
+		if (Row.bCut && Text.size() > size_t(Width))
+			Text = Text.substr(Text.size() - size_t(Width));
+		return Text;
+	}
+
+	const CPrintfRow gc_PrintfRows[] = {
+		{"", "", 'd', false, false, false, false, false},
+		{"sl%w", "%w", 'd', false, false, false, false, false},
+		{"l%w", "%w", 'd', false, false, false, false, false},
+		{"sl%w,sf%f", "%w", 'd', false, false, false, true, false},
+		{"sf0,sl%w", "0%w", 'd', true, false, false, false, false},
+		{"sj%w,sf0", "0%w", 'd', true, false, false, false, true},
+		{"sm%w", "", 'd', false, false, false, false, true},
+		{"a-0,sl%w", "-%w", 'd', false, false, false, false, false},
+		{"n+,sl%w", "+%w", 'd', false, true, true, false, false},
+		{"nh", "", 'x', true, false, false, false, false},
+		{"nfh,sl%w", "%w", 'x', true, false, false, false, false},
+		{"nh,nc,sl%w,sf0", "0%w", 'X', true, false, false, false, false},
+		{"nfh,sj%w,sf0", "0%w", 'x', true, false, false, false, true},
+		{"nfH,sl%w,sf%f", "%w", 'x', true, false, false, true, false},
+		{"no,sl%w", "%w", 'o', true, false, false, false, false},
+		{"nf8,sf0,sl%w", "0%w", 'o', true, false, false, false, false},
+	};
+
+	template <typename t_CValue>
+	t_CValue fg_RandomValue(std::mt19937_64 &Random)
+	{
+		uint64 Bits = Random();
+		switch (Bits % 4)
+		{
+		case 0:
+			return t_CValue(int64(Random() % 2001) - 1000); // small, of both signs
+		case 1:
+		{
+			t_CValue const Edges[] = {0, 1, t_CValue(-1), std::numeric_limits<t_CValue>::min(), std::numeric_limits<t_CValue>::max(), t_CValue(std::numeric_limits<t_CValue>::max() - 1)};
+			return Edges[Random() % (sizeof(Edges) / sizeof(Edges[0]))];
+		}
+		default:
+			return t_CValue(Random() >> (Random() % 64)); // every magnitude
+		}
+	}
+
+	// The value through every output the engine has, with the options of one row.
+	template <typename t_CValue>
+	void fg_CheckAgainstPrintf(std::mt19937_64 &Random, int nCases)
+	{
+		const char gc_Fills[] = "*.#xZ-_~7";
+		for (int i = 0; i < nCases; ++i)
+		{
+			const CPrintfRow &Row = gc_PrintfRows[Random() % (sizeof(gc_PrintfRows) / sizeof(gc_PrintfRows[0]))];
+			t_CValue Value = fg_RandomValue<t_CValue>(Random);
+			if ((Row.bNonNegativeOnly && Value < 0) || (Row.bNonZeroOnly && Value == 0) || (Row.bSignedOnly && std::is_unsigned_v<t_CValue>))
+				continue;
+			int Width = int(Random() % 25);
+			char Fill = gc_Fills[Random() % (sizeof(gc_Fills) - 1)];
+			std::string Format = "[{" + fg_Expand(Row.pOptions, Width, Fill) + "}]";
+			std::string Expected = "[" + fg_Printf(Row, Width, Fill, Value) + "]";
+
+			CStr Result = CStr::CFormat(Format.c_str()) << Value;
+			EXPECT_EQ(std::string(Result.f_GetStr()), Expected) << "format " << Format << ", value " << std::to_string(Value);
+			CFStr256 Fixed = CFStr256::CFormat(Format.c_str()) << Value;
+			EXPECT_EQ(std::string(Fixed.f_GetStr()), Expected) << "format " << Format << " into CFStr256";
+			TCStrImp_Fixed<9> Short = TCStrImp_Fixed<9>::CFormat(Format.c_str()) << Value;
+			EXPECT_EQ(std::string(Short.f_GetStr()), Expected.substr(0, 8)) << "format " << Format << " into 8 characters";
+		}
+	}
+}
+
+TEST(FormatAgainstPrintf, RandomIntegersWidthsAndFills)
+{
+	std::mt19937_64 Random(0x5EED2026); // fixed: a failure reproduces
+	fg_CheckAgainstPrintf<int32>(Random, 3000);
+	fg_CheckAgainstPrintf<uint32>(Random, 3000);
+	fg_CheckAgainstPrintf<int64>(Random, 3000);
+	fg_CheckAgainstPrintf<uint64>(Random, 3000);
+}
+
+TEST(FormatAgainstPrintf, TheProgramsHexadecimalAndTimeStampFields)
+{
+	std::mt19937_64 Random(0x0DA7E);
+	for (int i = 0; i < 2000; ++i)
+	{
+		uint32 Value = uint32(Random());
+		char Buffer[64];
+		std::snprintf(Buffer, sizeof(Buffer), "0x%08x", unsigned(Value));
+		EXPECT_EQ(std::string((CStr::CFormat("0x{nfh,sj8,sf0}") << Value).f_ToString().f_GetStr()), Buffer);
+		EXPECT_EQ(std::string((CFStr256::CFormat("0x{nfh,sj8,sf0}") << Value).f_ToString().f_GetStr()), Buffer);
+
+		int32 const Fields[] = {int32(Random() % 10000), int32(Random() % 13), int32(Random() % 32), int32(Random() % 24), int32(Random() % 60), int32(Random() % 60), int32(Random() % 1000)};
+		std::snprintf(Buffer, sizeof(Buffer), "/%d-%02d-%02d_%02d.%02d.%02d.%03d.log", Fields[0], Fields[1], Fields[2], Fields[3], Fields[4], Fields[5], Fields[6]);
+		CStr Name = CStr::CFormat("/{}-{sj2,sf0}-{sj2,sf0}_{sj2,sf0}.{sj2,sf0}.{sj2,sf0}.{sj3,sf0}.log")
+			<< Fields[0] << Fields[1] << Fields[2] << Fields[3] << Fields[4] << Fields[5] << Fields[6];
+		EXPECT_EQ(std::string(Name.f_GetStr()), Buffer);
+	}
+}
+
+TEST(FormatOutputs, TextAcrossTheRoomOfEveryOutput)
+{
+	// Literal text, padding and string arguments that end before, at and after the room each
+	// output builds in (a CStr result moves out of its 256-byte stack buffer, the fixed strings
+	// hold 255 and 8 characters): every output gives the same text, cut where it must be.
+	for (int32 Literal : {0, 1, 5, 8, 100, 200, 240, 250, 251, 252, 253, 254, 255, 256, 300})
+	{
+		for (int32 ArgLen : {0, 1, 3, 9, 40})
+		{
+			for (int32 Width : {0, 2, 20})
+			{
+				std::string const Prefix(umint(Literal), 'a');
+				std::string const Arg(umint(ArgLen), 'b');
+				std::string const Format = Prefix + "{sl" + std::to_string(Width) + "}xyz{}{1,qq}!";
+				std::string Expected = Prefix;
+				if (ArgLen < Width)
+					Expected += std::string(umint(Width - ArgLen), ' ');
+				Expected += Arg + "xyz7" + fg_Unknown("QQ") + "7!";
+				std::string const Where = "literal " + std::to_string(Literal) + ", argument " + std::to_string(ArgLen) + ", width " + std::to_string(Width);
+
+				CStr Result = CStr::CFormat(Format.c_str()) << Arg.c_str() << int32(7);
+				EXPECT_EQ(std::string(Result.f_GetStr()), Expected) << Where;
+				EXPECT_EQ(Result.f_GetLen(), int32(Expected.size())) << Where;
+				CFStr256 Fixed = CFStr256::CFormat(Format.c_str()) << CFStr256(Arg.c_str()) << uint32(7);
+				EXPECT_EQ(std::string(Fixed.f_GetStr()), Expected.substr(0, 255)) << Where;
+				TCStrImp_Fixed<9> Short = TCStrImp_Fixed<9>::CFormat(Format.c_str()) << int32(7);
+				std::string ShortExpected = Prefix + (Width > 1 ? std::string(umint(Width - 1), ' ') : "") + "7xyz" + gc_Range + gc_Range + "!";
+				EXPECT_EQ(std::string(Short.f_GetStr()), ShortExpected.substr(0, 8)) << Where;
+			}
+		}
+	}
+}
+
+TEST(FormatOutputs, TextOfAnotherKindAfterBufferedText)
+{
+	// Kind 1 text built in the stack buffer, then a UTF-8 argument: the result converts what
+	// came before, whether or not the buffer was full by then.
+	CStr Utf8;
+	int32 Pos = 0;
+	Utf8.f_AppendText(Pos, gc_KindUnicode, "\xC3\xA0", 2);
+	Utf8.f_SetLengthAndTrim(Pos);
+	for (int32 Literal : {1, 100, 254, 255, 256, 400})
+	{
+		std::string const Prefix(umint(Literal - 1), 'a');
+		CStr Result = CStr::CFormat((Prefix + "\xE9{}{}").c_str()) << Utf8 << int32(5);
+		EXPECT_EQ(std::string(Result.f_GetStr()), Prefix + "\xC3\xA9\xC3\xA0" "5") << Literal;
+		EXPECT_EQ(Result.f_GetKind(), gc_KindUnicode);
+	}
 }

@@ -59,17 +59,13 @@ namespace NZel::NStr
 		CFormat &operator=(const CFormat &) = delete;
 		~CFormat()
 		{
+			// The wrappers own nothing (their destructors do no work), so those in the arena
+			// are simply left; only heap wrappers and wrappers that ask for it are visited.
 			for (int32 i = 0; i < fp_nArguments; ++i)
 			{
 				umint Entry = fp_pTable[i];
-				CWrapper *pWrapper = reinterpret_cast<CWrapper *>(Entry & ~umint(3));
-				if (!pWrapper)
-					continue;
-				if (Entry & 2)
-					pWrapper->f_Release();
-				pWrapper->~CWrapper();
-				if (Entry & 1)
-					NMemory::CAllocator_Heap::f_Free(pWrapper);
+				if (Entry & 3)
+					fp_DestroyEntry(Entry);
 			}
 			if (fp_pHeapTable)
 				NMemory::CAllocator_Heap::f_Free(fp_pHeapTable);
@@ -124,7 +120,7 @@ namespace NZel::NStr
 		// A numeric option argument: "*" takes the next argument, "*<n>" argument n, and the
 		// number is that argument's integer value (Default when it does not exist); otherwise
 		// the leading decimal digits, 0 when there are none.
-		int32 f_ReadNumber(const char *pText, int32 Default)
+		DZelFormatInline int32 f_ReadNumber(const char *pText, int32 Default)
 		{
 			if (*pText == '*')
 			{
@@ -141,7 +137,7 @@ namespace NZel::NStr
 		}
 
 		// Decimal digits in wrapping 32-bit arithmetic; advances pText past them.
-		static int32 fg_ReadDigits(const char *&pText)
+		DZelFormatInline static int32 fg_ReadDigits(const char *&pText)
 		{
 			uint32 Value = 0;
 			while (*pText >= '0' && *pText <= '9')
@@ -214,6 +210,8 @@ namespace NZel::NStr
 			CWrapper *pWrapper = reinterpret_cast<CWrapper *>(Entry & ~umint(3));
 			if (!pWrapper)
 				return;
+			if (Entry & 2)
+				pWrapper->f_Release();
 			pWrapper->~CWrapper();
 			if (Entry & 1)
 				NMemory::CAllocator_Heap::f_Free(pWrapper);
@@ -232,22 +230,16 @@ namespace NZel::NStr
 		const char *p = fp_pFormat ? fp_pFormat : "";
 		while (*p)
 		{
-			// Literal text up to the next '{'.
+			// Literal text up to the next '{'; once the output is full it is dropped, but the
+			// format text is still consumed.
 			const char *pRunEnd = p;
-			while (*pRunEnd && *pRunEnd != '{')
-				++pRunEnd;
-			while (p < pRunEnd)
+			for (char c = *pRunEnd; c && c != '{'; c = *++pRunEnd)
 			{
-				int32 Room = Out.f_Reserve(Pos + 32) - 1 - Pos;
-				if (Room <= 0 || Out.f_IsFull())
-				{
-					Out.f_SetFull();
-					p = pRunEnd; // full: the rest is dropped, the format text still consumed
-					break;
-				}
-				int32 n = int32(pRunEnd - p) < Room ? int32(pRunEnd - p) : Room;
-				Out.f_AppendText(Pos, gc_KindLatin1, p, n);
-				p += n;
+			}
+			if (pRunEnd != p)
+			{
+				Out.f_AppendLiteral(Pos, p, int32(pRunEnd - p));
+				p = pRunEnd;
 			}
 			if (!*p)
 				break;
@@ -299,8 +291,14 @@ namespace NZel::NStr
 				else
 					pArg->f_Format(Out, Pos, p, *this);
 			}
-			while (*p && *p != '}')
-				++p;
+			// Past the '}' that ends the placeholder, found by the wrapper if it parsed options.
+			if (const char *pEnd = Out.f_TakeOptionsEnd())
+				p = pEnd;
+			else
+			{
+				while (*p && *p != '}')
+					++p;
+			}
 			if (*p)
 				++p;
 		}

@@ -5,6 +5,12 @@
 
 #include <cstring>
 
+// The engine's small steps (one option, one append that fits) are inlined into each wrapper's
+// f_Format whatever the compiler's size estimate says: a call would cost more than the step.
+// Their rare slow paths stay out of line.
+#define DZelFormatInline inline __attribute__((always_inline))
+#define DZelFormatOutOfLine __attribute__((noinline))
+
 namespace NZel::NStr
 {
 	struct CFormatOptions
@@ -40,10 +46,10 @@ namespace NZel::NStr
 		const char *f_pArgument = nullptr;
 	};
 
-	// The result string and whether it is full, shared by both outputs below. Once the string
-	// could not take all of an append (a fixed string is full, or a growing one could not get
-	// memory) everything after is dropped, so the result is always the text that fitted, in
-	// order, without holes.
+	// What both outputs below share: the result string, whether it is full, and the buffer the
+	// text is built in while it fits. Once the string could not take all of an append (a fixed
+	// string is full, or a growing one could not get memory) everything after is dropped, so the
+	// result is always the text that fitted, in order, without holes.
 	template <typename t_CStr>
 	class TCFormatOutputTarget
 	{
@@ -59,10 +65,52 @@ namespace NZel::NStr
 		{
 			fp_bFull = true;
 		}
+		// The wrappers report where the option list they parsed ended (at its '}' or the end of
+		// the text), so that the engine need not look for the end of the placeholder again.
+		void f_SetOptionsEnd(const char *p)
+		{
+			fp_pOptionsEnd = p;
+		}
+		const char *f_TakeOptionsEnd()
+		{
+			const char *p = fp_pOptionsEnd;
+			fp_pOptionsEnd = nullptr;
+			return p;
+		}
 
 	protected:
 		t_CStr &fp_Str;
+		// While set, the text so far is the fp_Len units at fp_pBuffer, which has room for
+		// fp_BufferSize units including the terminator; appends that fit go straight there.
+		char *fp_pBuffer = nullptr;
+		int32 fp_BufferSize = 0;
+		int32 fp_Len = 0;
 		bool fp_bFull = false;
+		const char *fp_pOptionsEnd = nullptr;
+
+		DZelFormatInline bool fp_Fits(int32 Pos, int32 Count) const
+		{
+			return fp_pBuffer && Pos == fp_Len && uint32(Count) < uint32(fp_BufferSize - Pos);
+		}
+		DZelFormatInline void fp_Copy(int32 &Pos, const char *pUnits, int32 Count)
+		{
+			NPrivate::gf_CopyBytes(fp_pBuffer + Pos, pUnits, umint(Count));
+			Pos += Count;
+			fp_Len = Pos;
+		}
+		DZelFormatInline void fp_Fill(int32 &Pos, char Char, int32 Count)
+		{
+			char *pTo = fp_pBuffer + Pos;
+			if (Count > 8)
+				std::memset(pTo, Char, umint(Count));
+			else
+			{
+				for (int32 i = 0; i < Count; ++i)
+					pTo[i] = Char;
+			}
+			Pos += Count;
+			fp_Len = Pos;
+		}
 
 		// Appends into the string at Pos, advancing it; full when the string took less than Count.
 		void fp_AppendTextToStr(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
@@ -81,10 +129,32 @@ namespace NZel::NStr
 			fp_Str.f_AppendChar(Pos, Char, Count);
 			fp_bFull = Pos - Before < Count;
 		}
+		// Literal text of the format, copied as far as the room goes (the growing string makes
+		// room in steps of at least 32 units); what does not fit is dropped and the output is
+		// full.
+		template <typename t_COutput>
+		DZelFormatOutOfLine static void fs_AppendLiteral(t_COutput &Out, int32 &Pos, const char *pText, int32 Count)
+		{
+			while (Count > 0)
+			{
+				int32 Room = Out.f_Reserve(Pos + 32) - 1 - Pos;
+				if (Room <= 0 || Out.fp_bFull)
+				{
+					Out.fp_bFull = true;
+					return;
+				}
+				int32 n = Count < Room ? Count : Room;
+				Out.f_AppendText(Pos, gc_KindLatin1, pText, n);
+				pText += n;
+				Count -= n;
+			}
+		}
 	};
 
 	// The engine's view of the result string: make room, append a run of text of a kind,
-	// append a character n times, each at a write position that it advances.
+	// append a character n times, each at a write position that it advances. This one serves
+	// the fixed strings, whose own buffer the text is built in; they hold bytes as given,
+	// whatever their kind.
 	template <typename t_CStr>
 	class TCFormatOutput : public TCFormatOutputTarget<t_CStr>
 	{
@@ -96,18 +166,36 @@ namespace NZel::NStr
 		{
 			return this->fp_Str.f_Reserve(nUnits);
 		}
-		void f_AppendText(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
+		DZelFormatInline void f_AppendText(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
 		{
+			if (this->fp_Fits(Pos, Count))
+				return this->fp_Copy(Pos, pUnits, Count);
+			// Beyond the room (or out of order): the string's own append cuts and terminates.
+			this->fp_pBuffer = nullptr;
 			this->fp_AppendTextToStr(Pos, Kind, pUnits, Count);
 		}
-		void f_AppendChar(int32 &Pos, char Char, int32 Count)
+		DZelFormatInline void f_AppendChar(int32 &Pos, char Char, int32 Count)
 		{
+			if (this->fp_Fits(Pos, Count))
+				return this->fp_Fill(Pos, Char, Count);
+			this->fp_pBuffer = nullptr;
 			this->fp_AppendCharToStr(Pos, Char, Count);
+		}
+		DZelFormatInline void f_AppendLiteral(int32 &Pos, const char *pText, int32 Count)
+		{
+			if (this->fp_Fits(Pos, Count))
+				return this->fp_Copy(Pos, pText, Count);
+			this->fs_AppendLiteral(*this, Pos, pText, Count);
 		}
 		// False when not even the terminator has room: the result stays empty.
 		bool f_Begin()
 		{
-			return this->fp_Str.f_Reserve(1) > 0;
+			if (this->fp_Str.f_Reserve(1) <= 0)
+				return false;
+			this->fp_BufferSize = this->fp_Str.f_GetCapacity();
+			this->fp_pBuffer = this->fp_Str.f_GetWritableBuffer(0);
+			this->fp_Len = 0;
+			return true;
 		}
 		// Records the length of the finished text; an empty result holds nothing.
 		void f_Finish(int32 Pos)
@@ -131,6 +219,8 @@ namespace NZel::NStr
 
 		explicit TCFormatOutput(CStr &Str) : TCFormatOutputTarget<CStr>(Str)
 		{
+			fp_pBuffer = fp_Local;
+			fp_BufferSize = mc_LocalSize;
 		}
 		bool f_Begin()
 		{
@@ -138,7 +228,7 @@ namespace NZel::NStr
 		}
 		int32 f_Reserve(int32 nUnits)
 		{
-			if (!fp_bSpilled)
+			if (fp_pBuffer)
 			{
 				if (nUnits <= mc_LocalSize)
 					return mc_LocalSize;
@@ -146,55 +236,36 @@ namespace NZel::NStr
 			}
 			return fp_Str.f_Reserve(nUnits);
 		}
-		void f_AppendText(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
+		DZelFormatInline void f_AppendText(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
 		{
-			if (fp_bFull || Count <= 0)
-				return;
-			if (!fp_bSpilled && Kind == gc_KindLatin1 && Pos == fp_Len && Count < mc_LocalSize - Pos)
-			{
-				if (Count <= 8)
-				{
-					// Most runs are a digit or two: a call to memcpy would cost more.
-					for (int32 i = 0; i < Count; ++i)
-						fp_Local[Pos + i] = pUnits[i];
-				}
-				else
-					std::memcpy(fp_Local + Pos, pUnits, umint(Count));
-				Pos += Count;
-				fp_Len = Pos;
-				return;
-			}
-			if (!fp_bSpilled && !fp_Spill(Pos))
-				return;
-			fp_AppendTextToStr(Pos, Kind, pUnits, Count);
+			if (Kind == gc_KindLatin1 && fp_Fits(Pos, Count))
+				return fp_Copy(Pos, pUnits, Count);
+			fp_AppendTextSlow(Pos, Kind, pUnits, Count);
 		}
-		void f_AppendChar(int32 &Pos, char Char, int32 Count)
+		DZelFormatInline void f_AppendChar(int32 &Pos, char Char, int32 Count)
 		{
-			if (fp_bFull || Count <= 0)
-				return;
-			if (!fp_bSpilled && Pos == fp_Len && Count < mc_LocalSize - Pos)
-			{
-				std::memset(fp_Local + Pos, Char, umint(Count));
-				Pos += Count;
-				fp_Len = Pos;
-				return;
-			}
-			if (!fp_bSpilled && !fp_Spill(Pos))
-				return;
-			fp_AppendCharToStr(Pos, Char, Count);
+			if (fp_Fits(Pos, Count))
+				return fp_Fill(Pos, Char, Count);
+			fp_AppendCharSlow(Pos, Char, Count);
+		}
+		DZelFormatInline void f_AppendLiteral(int32 &Pos, const char *pText, int32 Count)
+		{
+			if (fp_Fits(Pos, Count))
+				return fp_Copy(Pos, pText, Count);
+			fs_AppendLiteral(*this, Pos, pText, Count);
 		}
 		void f_Finish(int32 Pos)
 		{
-			if (!fp_bSpilled)
+			if (fp_pBuffer)
 			{
-				fp_Str.f_Clear();
-				if (fp_Len == 0 || fp_Str.f_Reserve(fp_Len + 1) <= 0)
-					return;
-				Pos = 0;
-				fp_Str.f_AppendText(Pos, gc_KindLatin1, fp_Local, fp_Len);
+				// One block of just the text's size, and nothing to trim.
+				if (fp_Len > 0)
+					fp_Str = CStr(fp_Local, fp_Len, gc_KindLatin1);
+				else
+					fp_Str.f_Clear();
+				return;
 			}
-			else
-				Pos = fp_Str.f_GetLen(); // what the string really holds, even after a cut
+			Pos = fp_Str.f_GetLen(); // what the string really holds, even after a cut
 			if (Pos <= 0)
 				fp_Str.f_Clear();
 			else
@@ -202,14 +273,12 @@ namespace NZel::NStr
 		}
 
 	private:
-		bool fp_bSpilled = false;
-		int32 fp_Len = 0;
 		char fp_Local[mc_LocalSize];
 
 		// Moves the buffered text into the string; false (and full) when it did not all fit.
 		bool fp_Spill()
 		{
-			fp_bSpilled = true;
+			fp_pBuffer = nullptr;
 			int32 Pos = 0;
 			fp_Str.f_Clear();
 			if (fp_Len > 0)
@@ -229,48 +298,94 @@ namespace NZel::NStr
 			Pos = fp_Str.f_GetLen();
 			return bAll;
 		}
+		DZelFormatOutOfLine void fp_AppendTextSlow(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
+		{
+			if (fp_bFull || Count <= 0)
+				return;
+			if (fp_pBuffer && !fp_Spill(Pos))
+				return;
+			fp_AppendTextToStr(Pos, Kind, pUnits, Count);
+		}
+		DZelFormatOutOfLine void fp_AppendCharSlow(int32 &Pos, char Char, int32 Count)
+		{
+			if (fp_bFull || Count <= 0)
+				return;
+			if (fp_pBuffer && !fp_Spill(Pos))
+				return;
+			fp_AppendCharToStr(Pos, Char, Count);
+		}
 	};
 
 	namespace NPrivate
 	{
-		inline char gf_Upper(char c)
+		constexpr char gf_Upper(char c)
 		{
 			return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
 		}
-		inline bool gf_IsDigit(char c)
+		constexpr bool gf_IsDigit(char c)
 		{
 			return c >= '0' && c <= '9';
 		}
-		inline bool gf_EndsOption(char c)
+
+		// The characters of the option syntax, one table lookup each.
+		struct CFormatCharTable
 		{
-			return c == 0 || c == '*' || c == ',' || c == '}';
-		}
+			static constexpr uint8 mc_EndsLetters = 1; // 0 * , } : no category or option letter
+			static constexpr uint8 mc_Digit = 2;
+			static constexpr uint8 mc_EndsOption = 4; // 0 , } : the end of one option's text
+			static constexpr uint8 mc_EndsList = 8;   // 0 } : the end of the option list
+
+			uint8 m_Class[256] = {};
+			char m_Upper[256] = {};
+
+			constexpr CFormatCharTable()
+			{
+				for (int i = 0; i < 256; ++i)
+				{
+					char c = char(i);
+					m_Upper[i] = gf_Upper(c);
+					if (c == 0 || c == '*' || c == ',' || c == '}')
+						m_Class[i] |= mc_EndsLetters;
+					if (gf_IsDigit(c))
+						m_Class[i] |= mc_Digit;
+					if (c == 0 || c == ',' || c == '}')
+						m_Class[i] |= mc_EndsOption;
+					if (c == 0 || c == '}')
+						m_Class[i] |= mc_EndsList;
+				}
+			}
+			uint8 f_Class(char c) const
+			{
+				return m_Class[uint8(c)];
+			}
+		};
+		inline constexpr CFormatCharTable gc_FormatChars;
 
 		// Reads one option at p and leaves p at the ',' or '}' (or end) that follows it.
-		inline COption gf_NextOption(const char *&p)
+		DZelFormatInline COption gf_NextOption(const char *&p)
 		{
+			CFormatCharTable const &Chars = gc_FormatChars;
 			COption Option;
 			char c = *p;
 			Option.f_pArgument = p;
 			if (c == ' ')
 				++p; // an option that begins with a space is ignored whole
-			else if (!gf_EndsOption(c))
+			else if (!(Chars.f_Class(c) & CFormatCharTable::mc_EndsLetters))
 			{
-				Option.f_Category = gf_Upper(c);
-				++p;
-				char c2 = *p;
-				if (gf_IsDigit(c2) || gf_EndsOption(c2))
-					Option.f_pArgument = p;
-				else if (c2 == ' ')
+				Option.f_Category = Chars.m_Upper[uint8(c)];
+				char c2 = p[1];
+				if (Chars.f_Class(c2) & (CFormatCharTable::mc_Digit | CFormatCharTable::mc_EndsLetters))
 					Option.f_pArgument = p + 1;
+				else if (c2 == ' ')
+					Option.f_pArgument = p + 2;
 				else
 				{
-					Option.f_Option = gf_Upper(c2);
-					Option.f_pArgument = p + 1;
+					Option.f_Option = Chars.m_Upper[uint8(c2)];
+					Option.f_pArgument = p + 2;
 				}
 				p = Option.f_pArgument;
 			}
-			while (*p && *p != ',' && *p != '}')
+			while (!(Chars.f_Class(*p) & CFormatCharTable::mc_EndsOption))
 				++p;
 			return Option;
 		}
@@ -292,9 +407,26 @@ namespace NZel::NStr
 			Out.f_AppendText(Pos, gc_KindLatin1, Marker, n);
 		}
 
-		// Appends Len units of pText, of the given kind, as the options place it.
+		// Runs the option list at p (up to its '}' or the end of the text): fApply(Option)
+		// applies one option and says whether the type knows it; an unknown option leaves its
+		// marker in the output.
+		template <typename t_COutput, typename t_FApply>
+		DZelFormatInline void gf_ParseOptions(t_COutput &Out, int32 &Pos, const char *p, t_FApply &&fApply)
+		{
+			while (!(gc_FormatChars.f_Class(*p) & CFormatCharTable::mc_EndsList))
+			{
+				COption Option = gf_NextOption(p);
+				if (Option.f_Category && !fApply(Option))
+					gf_AppendUnknownOption(Out, Pos, Option);
+				if (*p == ',')
+					++p;
+			}
+			Out.f_SetOptionsEnd(p);
+		}
+
+		// The aligned layout of gf_Justify.
 		template <typename t_CStr>
-		void gf_Justify(t_CStr &Out, int32 &Pos, const char *pText, int32 Len, uint32 Kind, const CFormatOptions &Options)
+		DZelFormatOutOfLine void gf_JustifyAligned(t_CStr &Out, int32 &Pos, const char *pText, int32 Len, uint32 Kind, const CFormatOptions &Options)
 		{
 			int32 Max = Options.f_MaxLength < 0 ? 0 : Options.f_MaxLength;
 			auto fAppendCut = [&](int32 Room)
@@ -311,18 +443,6 @@ namespace NZel::NStr
 				else
 					Out.f_AppendText(Pos, Kind, pText, Len);
 			};
-
-			if (Options.f_PlainJustify)
-			{
-				if (Len < Options.f_MinLength)
-				{
-					Out.f_AppendChar(Pos, Options.f_Fill, Options.f_MinLength - Len);
-					Out.f_AppendText(Pos, Kind, pText, Len);
-				}
-				else
-					fAppendCut(Max);
-				return;
-			}
 
 			int64 Left, Right;
 			if (Options.f_KeepLeft)
@@ -354,6 +474,32 @@ namespace NZel::NStr
 			Out.f_AppendChar(Pos, Options.f_Fill, int32(Left));
 			fAppendCut(int32(int64(Max) - Left - Right));
 			Out.f_AppendChar(Pos, Options.f_Fill, int32(Right));
+		}
+
+		// Appends Len units of pText, of the given kind, as the options place it. The plain
+		// layout: fill characters in front up to the minimum length, or the text cut to the
+		// maximum length (its rightmost units, or its leftmost with keep left).
+		template <typename t_CStr>
+		DZelFormatInline void gf_Justify(t_CStr &Out, int32 &Pos, const char *pText, int32 Len, uint32 Kind, const CFormatOptions &Options)
+		{
+			if (!Options.f_PlainJustify)
+				return gf_JustifyAligned(Out, Pos, pText, Len, Kind, Options);
+			if (Len < Options.f_MinLength)
+			{
+				Out.f_AppendChar(Pos, Options.f_Fill, Options.f_MinLength - Len);
+				Out.f_AppendText(Pos, Kind, pText, Len);
+				return;
+			}
+			int32 Max = Options.f_MaxLength;
+			if (Len > Max)
+			{
+				if (Max <= 0)
+					return;
+				if (!Options.f_KeepLeft)
+					pText += Len - Max;
+				Len = Max;
+			}
+			Out.f_AppendText(Pos, Kind, pText, Len);
 		}
 	}
 }

@@ -56,20 +56,7 @@ namespace NZel::NStr
 		virtual int32 f_GetObjectSize() = 0;
 
 	protected:
-		// Runs the option list into Options; unknown options leave a marker in the output.
-		void fp_ParseOptions(TCFormatOutput<CStrType> &Out, int32 &Pos, const char *p, t_CCollector &Collector, CFormatOptions &Options)
-		{
-			while (*p && *p != '}')
-			{
-				COption Option = NPrivate::gf_NextOption(p);
-				if (Option.f_Category && !f_HandleOption(Options, Option, Collector))
-					NPrivate::gf_AppendUnknownOption(Out, Pos, Option);
-				if (*p == ',')
-					++p;
-			}
-		}
-
-		static bool fp_HandleCommonOption(CFormatOptions &Options, const COption &Option, t_CCollector &Collector)
+		DZelFormatInline static bool fp_HandleCommonOption(CFormatOptions &Options, const COption &Option, t_CCollector &Collector)
 		{
 			const char *pArg = Option.f_pArgument;
 			switch (Option.f_Category)
@@ -125,10 +112,93 @@ namespace NZel::NStr
 		}
 	};
 
+	namespace NPrivate
+	{
+		inline constexpr char gc_DigitPairs[] = "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546474849"
+												"5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
+		inline constexpr char gc_DigitsLower[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+		inline constexpr char gc_DigitsUpper[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+
+		// The two hexadecimal digits of every byte, lower and upper case.
+		struct CHexPairs
+		{
+			char m_Lower[512] = {};
+			char m_Upper[512] = {};
+			constexpr CHexPairs()
+			{
+				for (int i = 0; i < 256; ++i)
+				{
+					m_Lower[2 * i] = gc_DigitsLower[i >> 4];
+					m_Lower[2 * i + 1] = gc_DigitsLower[i & 15];
+					m_Upper[2 * i] = gc_DigitsUpper[i >> 4];
+					m_Upper[2 * i + 1] = gc_DigitsUpper[i & 15];
+				}
+			}
+		};
+		inline constexpr CHexPairs gc_HexPairs;
+
+		// Writes the digits of Magnitude (not 0) in Base (2 to 36) backwards, ending at pEnd;
+		// returns where they begin. Bases 8 to 10 put Separator (when not 0) between groups of
+		// three digits.
+		template <typename t_CUnsigned>
+		DZelFormatInline char *gf_WriteDigits(char *pEnd, t_CUnsigned Magnitude, t_CUnsigned Base, bool bUpper, char Separator)
+		{
+			char *p = pEnd;
+			const char *pDigits = bUpper ? gc_DigitsUpper : gc_DigitsLower;
+			bool bGroup = Separator && Base >= 8 && Base <= 10;
+			if (Base == 10 && !bGroup)
+			{
+				// Two digits per division by a constant, which the compiler turns into a multiply.
+				while (Magnitude >= 100)
+				{
+					unsigned Pair = unsigned(Magnitude % 100) * 2;
+					Magnitude /= 100;
+					p -= 2;
+					p[0] = gc_DigitPairs[Pair];
+					p[1] = gc_DigitPairs[Pair + 1];
+				}
+				if (Magnitude >= 10)
+				{
+					unsigned Pair = unsigned(Magnitude) * 2;
+					p -= 2;
+					p[0] = gc_DigitPairs[Pair];
+					p[1] = gc_DigitPairs[Pair + 1];
+				}
+				else
+					*--p = char('0' + unsigned(Magnitude));
+			}
+			else if (Base == 16)
+			{
+				// A byte, two digits, at a time.
+				const char *pPairs = bUpper ? gc_HexPairs.m_Upper : gc_HexPairs.m_Lower;
+				for (; Magnitude >= 16; Magnitude >>= 8)
+				{
+					unsigned Pair = unsigned(Magnitude & 255) * 2;
+					p -= 2;
+					p[0] = pPairs[Pair];
+					p[1] = pPairs[Pair + 1];
+				}
+				if (Magnitude)
+					*--p = pDigits[unsigned(Magnitude)];
+			}
+			else
+			{
+				for (int32 nDigits = 0; Magnitude; ++nDigits)
+				{
+					if (bGroup && nDigits && nDigits % 3 == 0)
+						*--p = Separator;
+					*--p = pDigits[unsigned(Magnitude % Base)];
+					Magnitude /= Base;
+				}
+			}
+			return p;
+		}
+	}
+
 	// Integers: t_CValue is one of int32, uint32, int64, uint64 (smaller types are widened
 	// when they are added).
 	template <typename t_CTraits, typename t_CCollector, typename t_CValue>
-	class TCStrFormatType_Int : public TICStrFormatType<t_CTraits, t_CCollector>
+	class TCStrFormatType_Int final : public TICStrFormatType<t_CTraits, t_CCollector>
 	{
 		using CBase = TICStrFormatType<t_CTraits, t_CCollector>;
 		using CUnsigned = std::make_unsigned_t<t_CValue>;
@@ -145,7 +215,7 @@ namespace NZel::NStr
 		void f_Format(TCFormatOutput<CStrType> &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector) override
 		{
 			COptions Options;
-			this->fp_ParseOptions(Out, Pos, pOptions, Collector, Options);
+			NPrivate::gf_ParseOptions(Out, Pos, pOptions, [&](const COption &Option) { return fs_ApplyOption(Options, Option, Collector); });
 			// 64 binary digits, a sign, and room for separators of the grouped bases.
 			char Buffer[96];
 			char *pEnd = Buffer + sizeof(Buffer);
@@ -164,40 +234,7 @@ namespace NZel::NStr
 				*--p = '0';
 			else
 			{
-				CUnsigned Base = CUnsigned(Options.f_Base);
-				bool bGroup = Options.f_GroupSeparator && Base >= 8 && Base <= 10;
-				char Letter = Options.f_UpperDigits ? 'A' : 'a';
-				if (Base == 10 && !bGroup)
-				{
-					// The common case, with a constant divisor the compiler turns into a multiply.
-					while (Magnitude)
-					{
-						*--p = char('0' + Magnitude % 10);
-						Magnitude /= 10;
-					}
-				}
-				else if (Base == 16)
-				{
-					while (Magnitude)
-					{
-						unsigned Digit = unsigned(Magnitude & 15);
-						Magnitude >>= 4;
-						*--p = Digit < 10 ? char('0' + Digit) : char(Letter + (Digit - 10));
-					}
-				}
-				else
-				{
-					int32 nDigits = 0;
-					while (Magnitude)
-					{
-						if (bGroup && nDigits && nDigits % 3 == 0)
-							*--p = Options.f_GroupSeparator;
-						CUnsigned Digit = Magnitude % Base;
-						Magnitude /= Base;
-						*--p = Digit < 10 ? char('0' + Digit) : char(Letter + (Digit - 10));
-						++nDigits;
-					}
-				}
+				p = NPrivate::gf_WriteDigits(pEnd, Magnitude, CUnsigned(Options.f_Base), Options.f_UpperDigits != 0, Options.f_GroupSeparator);
 				if (Options.f_ForceSign)
 					*--p = Options.f_Negative ? '-' : '+';
 			}
@@ -215,7 +252,20 @@ namespace NZel::NStr
 		{
 			return double(fp_Value);
 		}
-		bool f_HandleOption(CFormatOptions &OptionsBase, const COption &Option, t_CCollector &Collector) override
+		bool f_HandleOption(CFormatOptions &Options, const COption &Option, t_CCollector &Collector) override
+		{
+			return fs_ApplyOption(Options, Option, Collector);
+		}
+		int32 f_GetObjectSize() override
+		{
+			return int32(sizeof(*this));
+		}
+
+	private:
+		t_CValue fp_Value;
+
+		// The options of an integer; f_Format calls this directly, the virtual slot for others.
+		DZelFormatInline static bool fs_ApplyOption(CFormatOptions &OptionsBase, const COption &Option, t_CCollector &Collector)
 		{
 			if (Option.f_Category != 'N')
 				return CBase::fp_HandleCommonOption(OptionsBase, Option, Collector);
@@ -272,13 +322,6 @@ namespace NZel::NStr
 				return false;
 			}
 		}
-		int32 f_GetObjectSize() override
-		{
-			return int32(sizeof(*this));
-		}
-
-	private:
-		t_CValue fp_Value;
 	};
 
 	namespace NPrivate
@@ -336,9 +379,7 @@ namespace NZel::NStr
 
 		void f_Format(TCFormatOutput<CStrType> &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector) override
 		{
-			CFormatOptionsStr Options;
-			this->fp_ParseOptions(Out, Pos, pOptions, Collector, Options);
-			NPrivate::gf_FormatText(Out, Pos, fp_GetText(), fp_GetLen(), fp_GetKind(), Options);
+			fp_Format(Out, Pos, pOptions, Collector, fp_GetText(), fp_GetLen(), fp_GetKind());
 		}
 		int32 f_GetInt() override
 		{
@@ -352,7 +393,26 @@ namespace NZel::NStr
 		{
 			return NPrivate::gf_TextToDouble(fp_GetText(), fp_GetLen());
 		}
-		bool f_HandleOption(CFormatOptions &OptionsBase, const COption &Option, t_CCollector &Collector) override
+		bool f_HandleOption(CFormatOptions &Options, const COption &Option, t_CCollector &Collector) override
+		{
+			return fs_ApplyOption(Options, Option, Collector);
+		}
+
+	protected:
+		virtual const char *fp_GetText() = 0;
+		virtual int32 fp_GetLen() = 0;
+		virtual uint32 fp_GetKind() = 0;
+
+		// f_Format for the text the wrapper holds, which the final wrappers pass straight in.
+		static void fp_Format(TCFormatOutput<CStrType> &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector, const char *pText, int32 Len, uint32 Kind)
+		{
+			CFormatOptionsStr Options;
+			NPrivate::gf_ParseOptions(Out, Pos, pOptions, [&](const COption &Option) { return fs_ApplyOption(Options, Option, Collector); });
+			NPrivate::gf_FormatText(Out, Pos, pText, Len, Kind, Options);
+		}
+
+	private:
+		DZelFormatInline static bool fs_ApplyOption(CFormatOptions &OptionsBase, const COption &Option, t_CCollector &Collector)
 		{
 			if (Option.f_Category != 'C')
 				return CBase::fp_HandleCommonOption(OptionsBase, Option, Collector);
@@ -365,23 +425,24 @@ namespace NZel::NStr
 				return false;
 			return true;
 		}
-
-	protected:
-		virtual const char *fp_GetText() = 0;
-		virtual int32 fp_GetLen() = 0;
-		virtual uint32 fp_GetKind() = 0;
 	};
 
 	// A string object (CStr or a fixed string), held by reference.
 	template <typename t_CTraits, typename t_CCollector, typename t_CArgTraits>
-	class TCStrFormatType_TStr : public TICStrFormatType_Text<t_CTraits, t_CCollector>
+	class TCStrFormatType_TStr final : public TICStrFormatType_Text<t_CTraits, t_CCollector>
 	{
+		using CBase = TICStrFormatType_Text<t_CTraits, t_CCollector>;
 		using CArg = typename t_CArgTraits::CStrType;
 
 	public:
-		TCStrFormatType_TStr(const CArg &Value, bool bHeapAllocated)
-			: TICStrFormatType_Text<t_CTraits, t_CCollector>(bHeapAllocated), fp_Value(Value)
+		using typename CBase::CStrType;
+
+		TCStrFormatType_TStr(const CArg &Value, bool bHeapAllocated) : CBase(bHeapAllocated), fp_Value(Value)
 		{
+		}
+		void f_Format(TCFormatOutput<CStrType> &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector) override
+		{
+			CBase::fp_Format(Out, Pos, pOptions, Collector, fp_Value.f_GetStr(), fp_Value.f_GetLen(), fp_Value.f_GetKind());
 		}
 		int32 f_GetObjectSize() override
 		{
@@ -408,16 +469,20 @@ namespace NZel::NStr
 
 	// A zero-terminated 8-bit text, measured when it is added (a null pointer is empty text).
 	template <typename t_CTraits, typename t_CCollector, typename t_CChar>
-	class TCStrFormatType_String : public TICStrFormatType_Text<t_CTraits, t_CCollector>
+	class TCStrFormatType_String final : public TICStrFormatType_Text<t_CTraits, t_CCollector>
 	{
+		using CBase = TICStrFormatType_Text<t_CTraits, t_CCollector>;
+
 	public:
+		using typename CBase::CStrType;
+
 		TCStrFormatType_String(const t_CChar *pValue, bool bHeapAllocated)
-			: TICStrFormatType_Text<t_CTraits, t_CCollector>(bHeapAllocated), fp_pValue(pValue ? pValue : "")
+			: CBase(bHeapAllocated), fp_Len(pValue ? gf_TextLength(pValue, 0x3FFFFFFF) : 0), fp_pValue(pValue ? pValue : "")
 		{
-			int32 Len = 0;
-			while (fp_pValue[Len] && Len < 0x3FFFFFFF)
-				++Len;
-			fp_Len = Len;
+		}
+		void f_Format(TCFormatOutput<CStrType> &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector) override
+		{
+			CBase::fp_Format(Out, Pos, pOptions, Collector, fp_pValue, fp_Len, gc_KindLatin1);
 		}
 		int32 f_GetObjectSize() override
 		{
