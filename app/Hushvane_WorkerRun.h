@@ -84,8 +84,9 @@ namespace NHushvane
 		ConfigChanged,
 	};
 
-	// "Launching", the configuration, the driver, the sweep, then records until Control asks
-	// to stop or the configuration beside the program has changed; the channel is closed when
-	// it returns. Reports through the context's log only.
+	// "Launching", the configuration, the launch source (the driver, or the launch watcher
+	// where the driver cannot be brought up) with its sweep, then the launches it reports until
+	// Control asks to stop or the configuration beside the program has changed; the channel is
+	// closed when it returns. Reports through the context's log only.
 	EWorkerRunEnd gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control, FApplyPriority fApply = gf_ApplyPriority);
 }

@@ -1,6 +1,7 @@
 #include "app/Hushvane_WorkerRun.h"
 #include "app/Hushvane_Config.h"
 #include "app/Hushvane_ConfigWatch.h"
+#include "app/Hushvane_LaunchSource.h"
 #include "app/Hushvane_Priority.h"
 #include "zel/library/core/file/Zel_File.h"
 
@@ -70,45 +71,6 @@ namespace NHushvane
 		return gf_RunGuarded(Context, [&] { gf_ReadConfig(Context); });
 	}
 
-	namespace
-	{
-		constexpr ULONGLONG gc_FirstRetryMs = 5000;
-		constexpr ULONGLONG gc_LongestRetryMs = 300000;
-
-		struct CDriverRestore
-		{
-			bool m_bLost = false;
-			ULONGLONG m_NextAttempt = 0;
-			ULONGLONG m_RetryMs = gc_FirstRetryMs;
-		};
-
-		// The run lost its driver: says so once, then brings the driver up again (at once, then
-		// after 5 s, doubling up to 5 minutes, so a driver that stays broken does not fill the
-		// log) and sweeps, so that processes launched meanwhile get their class too. True when
-		// the channel is open again.
-		bool fg_RestoreDriver(CWorkerContextDriver &Context, CDriverRestore &Restore, FApplyPriority fApply)
-		{
-			if (!Restore.m_bLost)
-			{
-				Context.f_WriteLine(CStr("Lost the driver's device; bringing the driver up again\r\n"));
-				Restore = CDriverRestore();
-				Restore.m_bLost = true;
-			}
-			if (GetTickCount64() < Restore.m_NextAttempt)
-				return false;
-			Restore.m_NextAttempt = GetTickCount64() + Restore.m_RetryMs;
-			Restore.m_RetryMs = Restore.m_RetryMs * 2 < gc_LongestRetryMs ? Restore.m_RetryMs * 2 : gc_LongestRetryMs;
-			bool bUp = false;
-			gf_RunGuarded(Context, [&] { bUp = gf_InitializeDriver(Context); });
-			if (!bUp)
-				return false;
-			Context.f_WriteLine(CStr("Driver up again\r\n"));
-			Restore.m_bLost = false;
-			gf_SweepProcesses(Context, fApply);
-			return true;
-		}
-	}
-
 	EWorkerRunEnd gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control, FApplyPriority fApply)
 	{
 		Context.f_WriteLine(CStr("Launching\r\n"));
@@ -123,24 +85,13 @@ namespace NHushvane
 		// The administrator who just saved the file sees at once what the run made of it.
 		Context.f_Flush();
 
-		bool bDriverUp = false;
-		gf_RunGuarded(Context, [&] { bDriverUp = gf_InitializeDriver(Context); });
-		if (!bDriverUp)
-		{
-			Context.f_CloseChannel();
-			Context.f_WriteLine(CStr("Failed to initialize driver\r\n"));
-			return EWorkerRunEnd::Stopped;
-		}
-
 		EWorkerRunEnd End = EWorkerRunEnd::Stopped;
 		gf_RunGuarded(Context, [&] {
-			gf_SweepProcesses(Context, fApply);
-			CDriverRestore Restore;
+			CLaunchSource Source(Context, fApply);
+			Source.f_Begin();
 			while (!Control.f_IsStopRequested())
 			{
-				gf_DrainDriver(Context, fApply);
-				if (!Context.f_IsChannelOpen() && fg_RestoreDriver(Context, Restore, fApply))
-					continue;
+				Source.f_Take();
 				if (Watch.f_IsChangeDue())
 				{
 					End = EWorkerRunEnd::ConfigChanged;

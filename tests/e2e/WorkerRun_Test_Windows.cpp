@@ -74,37 +74,63 @@ TEST_F(WorkerRunBodyTest, RunsUntilAskedToStopThenClosesTheChannel)
 	EXPECT_EQ(Context.m_Lines, (std::vector<std::string>{"Launching\r\n", "Added process hvbody_a.exe with priority realtime\r\n"}));
 }
 
-TEST_F(WorkerRunBodyTest, WithoutADriverTheRunEndsByItself)
+TEST_F(WorkerRunBodyTest, WithoutADriverTheRunWatchesLaunchesUntilAskedToStop)
 {
-	gf_RemoveDriverCompletely();
-	ASSERT_TRUE(gf_WriteFile(gf_InProgramFolder(NHushvane::gf_GetDriverImageName()), "no driver"));
-	ASSERT_TRUE(gf_WriteFile(gf_InProgramFolder("config"), "hvbody_b.exe high\n"));
-	CChildProcess Child("hvbody_b.exe");
-	CCollectingContext Context;
-	CTestControl Control;
-	NHushvane::gf_RunWorker(Context, Control); // returns without a stop request
-	EXPECT_EQ(Control.m_Passes.load(), 0);
-	EXPECT_EQ(Child.f_GetPriorityClass(), DWORD(NORMAL_PRIORITY_CLASS)) << "no sweep without a driver";
-	EXPECT_EQ(Context.m_Lines,
-		(std::vector<std::string>{"Launching\r\n", "Added process hvbody_b.exe with priority high\r\n", "Failed to initialize driver\r\n"}));
-	gf_RemoveDriverCompletely();
-}
+	struct CCase
+	{
+		const char *m_pName;
+		bool m_bImageBlocked;     // a folder where the image is installed: the copy fails
+		const char *m_pReason;    // the line the failed bring-up writes before the fallback
+	};
+	const CCase Cases[] = {
+		{"the kernel refuses the image", false, nullptr},
+		{"the image cannot be copied", true, "Windows returned an error from MoveFileEx: "},
+	};
+	for (const CCase &Case : Cases)
+	{
+		SCOPED_TRACE(Case.m_pName);
+		gf_RemoveDriverCompletely();
+		if (Case.m_bImageBlocked)
+			ASSERT_TRUE(CreateDirectoryA(gf_InstalledImagePath().c_str(), nullptr));
+		else
+			ASSERT_TRUE(gf_WriteFile(gf_InProgramFolder(NHushvane::gf_GetDriverImageName()), "no driver"));
+		ASSERT_TRUE(gf_WriteFile(gf_InProgramFolder("config"), "hvbody_b.exe high\n"));
+		CChildProcess Before("hvbody_b.exe");
+		CCollectingContext Context;
+		CTestControl Control;
+		std::thread Run([&] { NHushvane::gf_RunWorker(Context, Control); });
+		EXPECT_TRUE(gf_WaitUntil([&] { return Before.f_GetPriorityClass() == HIGH_PRIORITY_CLASS; }, 10000)) << "the sweep";
+		CChildProcess After("hvbody_b.exe");
+		EXPECT_TRUE(gf_WaitUntil([&] { return After.f_GetPriorityClass() == HIGH_PRIORITY_CLASS; }, 10000)) << "a launch";
+		EXPECT_GT(Control.m_EventlessWaits.load(), 0) << "the watcher paces the loop itself";
+		ULONGLONG Start = GetTickCount64();
+		Control.m_bStop = true;
+		Run.join();
+		EXPECT_LT(GetTickCount64() - Start, 250u) << "a stop is seen after at most one wait";
+		EXPECT_FALSE(Context.f_IsChannelOpen());
 
-TEST_F(WorkerRunBodyTest, ADriverImageThatCannotBeCopiedIsReportedAndEndsTheRun)
-{
-	gf_RemoveDriverCompletely();
-	// A folder in the image's place: the copy cannot be moved over it.
-	ASSERT_TRUE(CreateDirectoryA(gf_InstalledImagePath().c_str(), nullptr));
-	CCollectingContext Context;
-	CTestControl Control;
-	NHushvane::gf_RunWorker(Context, Control);
-	ASSERT_EQ(Context.m_Lines.size(), 3u);
-	EXPECT_EQ(Context.m_Lines[0], "Launching\r\n");
-	EXPECT_EQ(Context.m_Lines[1].rfind("Windows returned an error from MoveFileEx: ", 0), 0u) << Context.m_Lines[1];
-	EXPECT_EQ(Context.m_Lines[1].find("\r\n"), Context.m_Lines[1].size() - 2) << "one line, one line end";
-	EXPECT_EQ(Context.m_Lines[2], "Failed to initialize driver\r\n");
-	RemoveDirectoryA(gf_InstalledImagePath().c_str());
-	gf_RemoveDriverCompletely();
+		std::vector<std::string> Expected = {"Launching\r\n", "Added process hvbody_b.exe with priority high\r\n"};
+		size_t Reason = Expected.size();
+		if (Case.m_pReason)
+			Expected.push_back(Case.m_pReason);
+		Expected.push_back("Failed to initialize driver\r\n");
+		Expected.push_back("Watching launches without the driver, every 100 ms\r\n");
+		ASSERT_EQ(Context.m_Lines.size(), Expected.size());
+		for (size_t i = 0; i < Expected.size(); ++i)
+		{
+			if (i == Reason && Case.m_pReason)
+			{
+				EXPECT_EQ(Context.m_Lines[i].rfind(Case.m_pReason, 0), 0u) << Context.m_Lines[i];
+				EXPECT_EQ(Context.m_Lines[i].find("\r\n"), Context.m_Lines[i].size() - 2) << "one line, one line end";
+			}
+			else
+				EXPECT_EQ(Context.m_Lines[i], Expected[i]);
+		}
+		if (Case.m_bImageBlocked)
+			RemoveDirectoryA(gf_InstalledImagePath().c_str());
+		gf_RemoveDriverCompletely();
+		gf_WriteFile(gf_InProgramFolder(NHushvane::gf_GetDriverImageName()), m_Image);
+	}
 }
 
 namespace
