@@ -88,5 +88,12 @@ namespace NHushvane
 	// where the driver cannot be brought up) with its sweep, then the launches it reports until
 	// Control asks to stop or the configuration beside the program has changed; the channel is
 	// closed when it returns. Reports through the context's log only.
-	EWorkerRunEnd gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control, FApplyPriority fApply = gf_ApplyPriority);
+	//
+	// pLastTable, when given, carries the table of the last run that could read the
+	// configuration from one run to the next. A run that cannot read the file (another program
+	// holds it) then keeps applying that table instead of none, says so once, and ends to read
+	// it again as soon as the file can be read. Without it (the first run after a start) an
+	// unreadable file leaves the table empty.
+	EWorkerRunEnd gf_RunWorker(
+		CWorkerContextDriver &Context, ICWorkerControl &Control, FApplyPriority fApply = gf_ApplyPriority, CProcessTable *pLastTable = nullptr);
 }

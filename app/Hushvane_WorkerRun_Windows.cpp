@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <vector>
+
 namespace NHushvane
 {
 	using NZel::NStr::CStr;
@@ -71,17 +73,43 @@ namespace NHushvane
 		return gf_RunGuarded(Context, [&] { gf_ReadConfig(Context); });
 	}
 
-	EWorkerRunEnd gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control, FApplyPriority fApply)
+	namespace
+	{
+		constexpr ULONGLONG gc_HeldConfigRetryMs = 1000;
+
+		// True when the configuration can be read now (or is gone, which reads as empty).
+		bool fg_ConfigIsReadable()
+		{
+			try
+			{
+				std::vector<char> Text;
+				gf_ReadConfigFile(gf_GetConfigPath(), Text);
+				return true;
+			}
+			catch (...)
+			{
+				return false;
+			}
+		}
+	}
+
+	EWorkerRunEnd gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control, FApplyPriority fApply, CProcessTable *pLastTable)
 	{
 		Context.f_WriteLine(CStr("Launching\r\n"));
 		// Watched from before the read, so that an edit made while the table is read is not lost.
 		CConfigWatch Watch;
 		gf_StartConfigWatch(Watch, Context);
 
-		// An unreadable configuration (a folder named config, a locked file) is reported and
-		// the run goes on with an empty table: no process is changed on half a file.
-		if (!gf_ReadConfigPatiently(Context))
-			Context.f_GetProcessTable().f_Clear();
+		// An unreadable configuration (a folder named config, a locked file) is reported. The
+		// run goes on with the table it had before, if any, else with an empty one: no process
+		// is changed on half a file.
+		CProcessTable &Table = Context.f_GetProcessTable();
+		bool bRead = gf_ReadConfigPatiently(Context);
+		bool bKept = !bRead && pLastTable && !pLastTable->f_IsEmpty();
+		if (!bRead)
+			Table = bKept ? std::move(*pLastTable) : CProcessTable();
+		if (bKept)
+			Context.f_WriteLine(CStr("Configuration could not be read; keeping the last table read until it can be\r\n"));
 		// The administrator who just saved the file sees at once what the run made of it.
 		Context.f_Flush();
 
@@ -89,10 +117,19 @@ namespace NHushvane
 		gf_RunGuarded(Context, [&] {
 			CLaunchSource Source(Context, fApply);
 			Source.f_Begin();
+			ULONGLONG NextReadCheck = GetTickCount64() + gc_HeldConfigRetryMs;
 			while (!Control.f_IsStopRequested())
 			{
 				Source.f_Take();
-				if (Watch.f_IsChangeDue())
+				// A kept table stands for a change still to be read: the run ends to read it as
+				// soon as the file can be read.
+				bool bReadAgain = false;
+				if (bKept && GetTickCount64() >= NextReadCheck)
+				{
+					NextReadCheck = GetTickCount64() + gc_HeldConfigRetryMs;
+					bReadAgain = fg_ConfigIsReadable();
+				}
+				if (bReadAgain || Watch.f_IsChangeDue())
 				{
 					End = EWorkerRunEnd::ConfigChanged;
 					break;
@@ -101,6 +138,8 @@ namespace NHushvane
 			}
 		});
 		Context.f_CloseChannel();
+		if (pLastTable && (bRead || bKept))
+			*pLastTable = std::move(Table);
 		if (End == EWorkerRunEnd::ConfigChanged)
 			Context.f_WriteLine(CStr("Configuration changed, reading it again\r\n"));
 		return End;

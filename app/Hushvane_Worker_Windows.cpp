@@ -62,7 +62,7 @@ namespace NHushvane
 		{
 			// Without a log there is nothing to report to; the run cannot go on.
 		}
-		if (Context && gf_RunWorker(*Context, *this) == EWorkerRunEnd::ConfigChanged)
+		if (Context && gf_RunWorker(*Context, *this, gf_ApplyPriority, &fp_LastTable) == EWorkerRunEnd::ConfigChanged)
 			return true;
 		Sleep(gc_WorkerEndPauseMs);
 		return false;
