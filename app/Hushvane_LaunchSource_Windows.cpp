@@ -15,6 +15,25 @@ namespace NHushvane
 			void f_WriteLine(CStr) override {}
 		};
 
+		// Passes lines on to the run's log and keeps them, for the event that says why the
+		// driver did not come up.
+		class CKeepingLog : public ICRunLog
+		{
+		public:
+			explicit CKeepingLog(ICRunLog &Next) : fp_Next(Next) {}
+			void f_WriteLine(CStr Line) override
+			{
+				fp_Next.f_WriteLine(Line);
+				fp_Lines = fp_Lines + Line;
+			}
+			void f_ReportEvent(ERunEvent Kind, std::initializer_list<CStr> Inserts) override { fp_Next.f_ReportEvent(Kind, Inserts); }
+			const CStr &f_GetLines() const { return fp_Lines; }
+
+		private:
+			ICRunLog &fp_Next;
+			CStr fp_Lines;
+		};
+
 		// True when the driver came up; its lines and an exception go to Log.
 		bool fg_BringUpDriver(CWorkerContextDriver &Context, ICRunLog &Log)
 		{
@@ -34,13 +53,15 @@ namespace NHushvane
 
 	void CLaunchSource::f_Begin()
 	{
-		if (fg_BringUpDriver(fp_Context, fp_Context))
+		CKeepingLog Reasons(fp_Context);
+		if (fg_BringUpDriver(fp_Context, Reasons))
 		{
 			fp_Kind = ELaunchSource::Driver;
 			gf_SweepProcesses(fp_Context, fp_fApply);
 			return;
 		}
 		fp_Context.f_WriteLine(CStr("Failed to initialize driver\r\n"));
+		fp_Context.f_ReportEvent(ERunEvent::DriverNotUp, {Reasons.f_GetLines(), CStr::CFormat("{}") << gc_WatchIntervalMs});
 		fp_Watch(false);
 	}
 
@@ -81,12 +102,14 @@ namespace NHushvane
 			if (fp_Context.f_IsChannelOpen())
 				return;
 			fp_Context.f_WriteLine(CStr("Lost the driver's device; bringing the driver up again\r\n"));
+			fp_Context.f_ReportEvent(ERunEvent::DriverLost, {CStr::CFormat("{}") << gc_WatchIntervalMs});
 			fp_Watch(true);
 			return;
 		}
 		if (fp_RetryDriver())
 		{
 			fp_Context.f_WriteLine(CStr("Driver up again\r\n"));
+			fp_Context.f_ReportEvent(ERunEvent::DriverUp, {});
 			fp_Kind = ELaunchSource::Driver;
 			gf_SweepProcesses(fp_Context, fp_fApply);
 			return;

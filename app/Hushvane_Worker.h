@@ -39,6 +39,8 @@ namespace NHushvane
 		NZel::NThread::CEventAutoResetAggregate fp_WorkerEvent;
 		// The table of the last run that could read the configuration, for a run that cannot.
 		CProcessTable fp_LastTable;
+		// The pause before the next run after a run an error ended.
+		NZel::uint32 fp_FailedRunPauseMs = gc_FailedRunFirstPauseMs;
 	};
 
 	// The Windows flavour: the class that is instantiated.

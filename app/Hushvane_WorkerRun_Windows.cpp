@@ -50,7 +50,7 @@ namespace NHushvane
 		return Taken;
 	}
 
-	bool gf_ReadConfigPatiently(CWorkerContextDriver &Context)
+	bool gf_ReadConfigPatiently(CWorkerContextDriver &Context, CStr *pError)
 	{
 		// An editor that has just saved the file may still hold it, and the reader asks for no
 		// sharing: a failed read of a file is tried again for a moment before it is reported.
@@ -70,7 +70,7 @@ namespace NHushvane
 			}
 			Sleep(gc_ConfigReadRetryMs);
 		}
-		return gf_RunGuarded(Context, [&] { gf_ReadConfig(Context); });
+		return gf_RunGuarded(Context, [&] { gf_ReadConfig(Context); }, pError);
 	}
 
 	namespace
@@ -93,7 +93,7 @@ namespace NHushvane
 		}
 	}
 
-	EWorkerRunEnd gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control, FApplyPriority fApply, CProcessTable *pLastTable)
+	EWorkerRunEnd gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control, FApplyPriority fApply, CProcessTable *pLastTable, CStr *pFailure)
 	{
 		Context.f_WriteLine(CStr("Launching\r\n"));
 		// Watched from before the read, so that an edit made while the table is read is not lost.
@@ -104,17 +104,25 @@ namespace NHushvane
 		// run goes on with the table it had before, if any, else with an empty one: no process
 		// is changed on half a file.
 		CProcessTable &Table = Context.f_GetProcessTable();
-		bool bRead = gf_ReadConfigPatiently(Context);
+		CStr ReadError;
+		bool bRead = gf_ReadConfigPatiently(Context, &ReadError);
 		bool bKept = !bRead && pLastTable && !pLastTable->f_IsEmpty();
 		if (!bRead)
+		{
 			Table = bKept ? std::move(*pLastTable) : CProcessTable();
-		if (bKept)
-			Context.f_WriteLine(CStr("Configuration could not be read; keeping the last table read until it can be\r\n"));
+			CStr GoesOn("The run goes on with an empty table");
+			if (bKept)
+			{
+				GoesOn = CStr("Configuration could not be read; keeping the last table read until it can be");
+				Context.f_WriteLine(GoesOn + "\r\n");
+			}
+			Context.f_ReportEvent(ERunEvent::ConfigUnreadable, {NZel::NFile::gf_ShowPath(gf_GetConfigPath()), ReadError, GoesOn});
+		}
 		// The administrator who just saved the file sees at once what the run made of it.
 		Context.f_Flush();
 
 		EWorkerRunEnd End = EWorkerRunEnd::Stopped;
-		gf_RunGuarded(Context, [&] {
+		bool bRan = gf_RunGuarded(Context, [&] {
 			CLaunchSource Source(Context, fApply);
 			Source.f_Begin();
 			ULONGLONG NextReadCheck = GetTickCount64() + gc_HeldConfigRetryMs;
@@ -136,7 +144,9 @@ namespace NHushvane
 				}
 				gf_WaitForWork(Context, Control, Watch);
 			}
-		});
+		}, pFailure);
+		if (!bRan)
+			End = EWorkerRunEnd::Failed;
 		Context.f_CloseChannel();
 		if (pLastTable && (bRead || bKept))
 			*pLastTable = std::move(Table);

@@ -54,11 +54,21 @@ hv_test(watcher_e2e_tests
     ${CMAKE_CURRENT_SOURCE_DIR}/WorkerSupport_Windows.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/ServiceSupport_Windows.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/Watcher_Test_Windows.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/Events_Test_Windows.cpp
   LIBS hushvane_core hushvane_test_driver_support
   SERIAL TIMEOUT 300 LABELS wine)
 set_target_properties(watcher_e2e_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${hv_watcher_e2e_dir})
 target_compile_definitions(watcher_e2e_tests PRIVATE HV_TEST_DRIVER_IMAGE="$<TARGET_FILE:hushvane_driver_test>")
 hv_e2e_program_beside(watcher_e2e_tests ${hv_watcher_e2e_dir} NO_DRIVER)
+
+# Wine stores no event; it writes each event's strings to its eventlog channel. In a prefix of
+# its own, whose service processes have that channel on, the service's warning can be read.
+add_test(NAME e2e.event_log_channel
+  COMMAND ${CMAKE_COMMAND} -E env HV_OWN_PREFIX_WINEDEBUG=warn+eventlog
+    ${CMAKE_CURRENT_SOURCE_DIR}/own-prefix.sh ${CMAKE_SOURCE_DIR}/scripts ${CMAKE_BINARY_DIR}/wineprefix-events ${HV_ARCH}
+    $<TARGET_FILE:watcher_e2e_tests> --gtest_filter=EventLogE2E.TheServiceWithoutItsDriverWarnsInTheApplicationLog)
+set_tests_properties(e2e.event_log_channel PROPERTIES TIMEOUT 300 LABELS wine RUN_SERIAL TRUE
+  PASS_REGULAR_EXPRESSION "PASSED  \\] 1 test" FAIL_REGULAR_EXPRESSION "FAILED|SKIPPED")
 
 # Desktop cases run as shell scripts driving X with xdotool; without a display they report
 # themselves skipped.

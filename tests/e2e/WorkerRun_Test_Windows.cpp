@@ -115,6 +115,11 @@ TEST_F(WorkerRunBodyTest, WithoutADriverTheRunWatchesLaunchesUntilAskedToStop)
 			Expected.push_back(Case.m_pReason);
 		Expected.push_back("Failed to initialize driver\r\n");
 		Expected.push_back("Watching launches without the driver, every 100 ms\r\n");
+		// One event for the Application log: the lines that said why, and the interval.
+		ASSERT_EQ(Context.m_Events.size(), 1u);
+		EXPECT_EQ(Context.m_Events[0].m_Kind, NHushvane::ERunEvent::DriverNotUp);
+		EXPECT_EQ(Context.m_Events[0].m_Inserts,
+			(std::vector<std::string>{Case.m_pReason ? Context.m_Lines[Reason] : std::string(), "100"}));
 		ASSERT_EQ(Context.m_Lines.size(), Expected.size());
 		for (size_t i = 0; i < Expected.size(); ++i)
 		{
@@ -185,4 +190,77 @@ TEST_F(WorkerRunBodyTest, AnExceptionForOneProcessIsLoggedAndTheRunGoesOn)
 	EXPECT_EQ(Context.m_Lines,
 		(std::vector<std::string>{"Launching\r\n", "Added process hvbody_c.exe with priority high\r\n", "Added process hvbody_d.exe with priority idle\r\n",
 			"Added process hvbody_e.exe with priority abovenormal\r\n", "Injected fault\r\n", "Injected fault\r\n"}));
+}
+
+namespace
+{
+	// A control whose first eventless wait throws, as a fault inside the run's loop would.
+	class CFaultyControl : public CTestControl
+	{
+	public:
+		void f_WaitForStop(NZel::uint32 Milliseconds) override
+		{
+			if (m_bThrown.exchange(true))
+				CTestControl::f_WaitForStop(Milliseconds);
+			else
+				DZelThrow(NZel::NException::CException, "Injected fault in the loop");
+		}
+		std::atomic<bool> m_bThrown{false};
+	};
+}
+
+TEST_F(WorkerRunBodyTest, TheConfigurationsTroublesAndAnErrorThatEndsTheRunAreEvents)
+{
+	// Without the driver the run waits on its own control, whose first wait throws.
+	gf_RemoveDriverCompletely();
+	ASSERT_TRUE(gf_WriteFile(gf_InProgramFolder(NHushvane::gf_GetDriverImageName()), "no driver"));
+	struct CCase
+	{
+		const char *m_pName;
+		const char *m_pConfig;                 // null: a folder named config
+		std::vector<NHushvane::ERunEvent> m_Events; // besides the failure, which the caller writes
+	};
+	using NHushvane::ERunEvent;
+	const CCase Cases[] = {
+		{"a clean file", "hvbody_f.exe idle\n", {ERunEvent::DriverNotUp}},
+		{"two warnings", "hvbody_f.exe idle\nnotepad hihg\n", {ERunEvent::ConfigWarnings, ERunEvent::DriverNotUp}},
+		{"unreadable", nullptr, {ERunEvent::ConfigUnreadable, ERunEvent::DriverNotUp}},
+	};
+	for (const CCase &Case : Cases)
+	{
+		SCOPED_TRACE(Case.m_pName);
+		gf_RemoveTree(gf_InProgramFolder("config"));
+		if (Case.m_pConfig)
+			ASSERT_TRUE(gf_WriteFile(gf_InProgramFolder("config"), Case.m_pConfig));
+		else
+			ASSERT_TRUE(CreateDirectoryA(gf_InProgramFolder("config").c_str(), nullptr));
+		CCollectingContext Context;
+		CFaultyControl Control;
+		NZel::NStr::CStr Failure;
+		EXPECT_EQ(NHushvane::gf_RunWorker(Context, Control, NHushvane::gf_ApplyPriority, nullptr, &Failure), NHushvane::EWorkerRunEnd::Failed);
+		EXPECT_STREQ(Failure.f_GetStr(), "Injected fault in the loop");
+		EXPECT_EQ(Context.m_Lines.back(), "Injected fault in the loop\r\n");
+		std::vector<ERunEvent> Kinds;
+		for (const CCollectedEvent &Event : Context.m_Events)
+			Kinds.push_back(Event.m_Kind);
+		// The error that ended the run goes to the caller, which writes its event.
+		EXPECT_EQ(Kinds, Case.m_Events);
+		std::string Path = gf_InProgramFolder("config");
+		for (const CCollectedEvent &Event : Context.m_Events)
+		{
+			if (Event.m_Kind == ERunEvent::ConfigWarnings)
+			{
+				EXPECT_EQ(Event.m_Inserts, (std::vector<std::string>{Path, "2"}));
+			}
+			if (Event.m_Kind == ERunEvent::ConfigUnreadable)
+			{
+				ASSERT_EQ(Event.m_Inserts.size(), 3u);
+				EXPECT_EQ(Event.m_Inserts[0], Path);
+				EXPECT_EQ(Event.m_Inserts[1].rfind("Windows returned an error from CreateFile: ", 0), 0u) << Event.m_Inserts[1];
+				EXPECT_EQ(Event.m_Inserts[2], "The run goes on with an empty table");
+			}
+		}
+	}
+	gf_RemoveTree(gf_InProgramFolder("config"));
+	gf_RemoveDriverCompletely();
 }
