@@ -51,6 +51,8 @@ namespace NHushvaneTest
 	void gf_ClearLogs();
 
 	bool gf_WaitUntil(const std::function<bool()> &Condition, DWORD TimeoutMs);
+	// The driver's device, once it can be opened; invalid when it could not be within the time.
+	CKvFileHandle gf_WaitForDevice(DWORD TimeoutMs = 30000);
 
 	// A child process started from a copy of the waiting helper under Name; ended (and waited
 	// for) when the object goes. A suspended one has not run a single instruction of its own
