@@ -1,6 +1,7 @@
 #include "app/Hushvane_WorkerRun.h"
 #include "app/Hushvane_Config.h"
 #include "app/Hushvane_ConfigWatch.h"
+#include "app/Hushvane_InstallSafety.h"
 #include "app/Hushvane_Priority.h"
 #include "zel/library/core/file/Zel_File.h"
 
@@ -120,6 +121,7 @@ namespace NHushvane
 		// the run goes on with an empty table: no process is changed on half a file.
 		if (!gf_ReadConfigPatiently(Context))
 			Context.f_GetProcessTable().f_Clear();
+		gf_LogChangeableConfig(Context);
 		// The administrator who just saved the file sees at once what the run made of it.
 		Context.f_Flush();
 
