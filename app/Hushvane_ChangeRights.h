@@ -59,9 +59,11 @@ namespace NHushvane
 		bool f_IsAdministrator(PSID pSid);
 
 	private:
+		void fp_Load();
 		bool fp_IsDirectMember(PSID pSid);
 		bool fp_IsUserInGroup(PSID pSid);
 
+		bool fp_bLoaded = false;
 		HMODULE fp_hNetApi = nullptr;
 		std::wstring fp_GroupName; // the local name of Administrators
 		bool fp_bMembersRead = false;

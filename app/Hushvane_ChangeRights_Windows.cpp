@@ -223,8 +223,14 @@ namespace NHushvane
 		};
 	}
 
-	CAdministratorAccounts::CAdministratorAccounts()
+	CAdministratorAccounts::CAdministratorAccounts() = default;
+
+	void CAdministratorAccounts::fp_Load()
 	{
+		// Most checks meet only SYSTEM, Administrators and TrustedInstaller and never get here.
+		if (fp_bLoaded)
+			return;
+		fp_bLoaded = true;
 		fp_hNetApi = LoadLibraryExW(L"netapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
 		if (!fp_hNetApi)
 		{
@@ -255,6 +261,7 @@ namespace NHushvane
 		auto iKnown = fp_Known.find(Sid);
 		if (iKnown != fp_Known.end())
 			return iKnown->second;
+		fp_Load();
 		bool bAdministrator = fp_IsDirectMember(pSid) || fp_IsUserInGroup(pSid);
 		fp_Known.emplace(std::move(Sid), bAdministrator);
 		return bAdministrator;
