@@ -334,8 +334,10 @@ TEST_F(DeployTest, NewImageWhileTheRunningDriverCannotBeStoppedIsReported)
 		ASSERT_TRUE(gf_HoldDriverUnload(hDevice.f_Get(), true));
 		ASSERT_TRUE(gf_FeedProcessEvent(hDevice.f_Get(), 4, 777, true));
 	}
-	// A different image is installed; the loaded one is moved out of its way first.
+	// A different image is installed; the loaded one is moved out of its way first. The prefix is
+	// kept between runs, and the last run could not delete its moved image: its driver held it.
 	const std::string Loaded = gf_InstalledImagePath() + ".loaded";
+	DeleteFileA(Loaded.c_str());
 	ASSERT_TRUE(MoveFileA(gf_InstalledImagePath().c_str(), Loaded.c_str())) << GetLastError();
 	ASSERT_TRUE(gf_WriteFile(gf_InstalledImagePath(), "an older image"));
 
