@@ -1,5 +1,6 @@
 #include "app/Hushvane_DriverChannel.h"
 #include "app/Hushvane_DriverDeploy.h"
+#include "app/Hushvane_InstallSafety.h"
 #include "zel/library/core/file/Zel_File.h"
 #include "zel/library/core/general/Zel_Str.h"
 #include "zel/library/core/runtime/Zel_Sys_File.h"
@@ -33,6 +34,10 @@ namespace NHushvane
 		NZel::NStr::CStr Source = NZel::NFile::gf_GetProgramFolder() + "/" + gf_GetDriverImageName();
 		if (!NZel::NSys::NFile::gf_Exists(Source, NZel::NSys::NFile::EExistsAccept_File))
 			Log.f_WriteLine(NZel::NStr::CStr("Driver image not found: ") + Source + "\r\n");
+		// Whoever can change the image or its folder could put their own code into the kernel: such
+		// an image is neither copied nor started, not even the copy installed earlier.
+		if (!gf_IsDriverSourceSafe(Log))
+			return false;
 		NZel::int32 RebootNeeded = 0;
 		bool bCopied = gf_DeployDriver(true, RebootNeeded);
 		if (RebootNeeded == 1)

@@ -1,6 +1,7 @@
 #include "app/Hushvane_WorkerRun.h"
 #include "app/Hushvane_Config.h"
 #include "app/Hushvane_ConfigWatch.h"
+#include "app/Hushvane_InstallSafety.h"
 #include "app/Hushvane_LaunchSource.h"
 #include "app/Hushvane_Priority.h"
 #include "zel/library/core/file/Zel_File.h"
@@ -118,6 +119,7 @@ namespace NHushvane
 			}
 			Context.f_ReportEvent(ERunEvent::ConfigUnreadable, {NZel::NFile::gf_ShowPath(gf_GetConfigPath()), ReadError, GoesOn});
 		}
+		gf_LogChangeableConfig(Context);
 		// The administrator who just saved the file sees at once what the run made of it.
 		Context.f_Flush();
 

@@ -111,7 +111,7 @@ TEST_F(EventLogE2E, EveryMessageOfTheTableRendersWithItsInserts)
 		{0x80000064, "<1>Failed to initialize driver\r\nWatching launches without the driver, every <2> ms<3>\r\n"},
 		{0x80000065, "Lost the driver's device; bringing the driver up again\r\nWatching launches without the driver, every <1> ms<2>\r\n"},
 		{0x40000066, "Driver up again\r\nThe driver's records are taken from now on<1>\r\n"},
-		{0xC0000067, "<1>\r\nThe driver is not deployed from there; launches are watched without it<2>\r\n"},
+		{0xC0000067, "<1>\r\nUntil only administrators can change it, launches are watched without the driver<2>\r\n"},
 		{0x8000006E, "The configuration <1> could not be read: <2>\r\n<3><4>\r\n"},
 		{0x8000006F, "The configuration <1> was read with <2> warnings; run hushvane.exe -CheckConfig to see them<3>\r\n"},
 		{0x80000070, "<1><2>\r\n"},

@@ -28,6 +28,8 @@ set(hv_service_e2e_dir ${CMAKE_CURRENT_BINARY_DIR}/service)
 hv_test(service_e2e_tests
   SOURCES
     ${CMAKE_CURRENT_SOURCE_DIR}/WorkerSupport_Windows.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/EveryoneWrite_Windows.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/InstallSafety_Test_Windows.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/ProgramFolder_Test_Windows.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/ServicePending_Test_Windows.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/ServiceSupport_Windows.cpp
@@ -73,7 +75,7 @@ set_tests_properties(e2e.event_log_channel PROPERTIES TIMEOUT 300 LABELS wine RU
 # Desktop cases run as shell scripts driving X with xdotool; without a display they report
 # themselves skipped.
 if(HV_ARCH STREQUAL "x64")
-  foreach(case HelpBox CommandBoxes CheckConfigBox TrayDoubleClick TrayMenu)
+  foreach(case HelpBox CommandBoxes UnsafeInstallBox CheckConfigBox TrayDoubleClick TrayMenu)
     add_test(NAME e2e.Desktop.${case}
       COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/Desktop_Test.sh ${case} $<TARGET_FILE:hushvane> ${HV_WINE_PREFIX})
     set_tests_properties(e2e.Desktop.${case} PROPERTIES

@@ -2,11 +2,14 @@
 // stop flag of the test's own.
 #include "app/Hushvane_DriverDeploy.h"
 #include "app/Hushvane_WorkerRun.h"
+#include "tests/e2e/EveryoneWrite_Windows.h"
 #include "tests/e2e/WorkerSupport_Windows.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 using namespace NHushvaneTest;
@@ -263,4 +266,83 @@ TEST_F(WorkerRunBodyTest, TheConfigurationsTroublesAndAnErrorThatEndsTheRunAreEv
 	}
 	gf_RemoveTree(gf_InProgramFolder("config"));
 	gf_RemoveDriverCompletely();
+}
+
+namespace
+{
+	// Lines collected from the run's thread while the test reads them.
+	class CLockedContext : public NHushvane::CWorkerContextDriver
+	{
+	public:
+		void f_WriteLine(NZel::NStr::CStr Line) override
+		{
+			std::lock_guard<std::mutex> Lock(fp_Mutex);
+			fp_Lines.emplace_back(Line.f_GetStr(), size_t(Line.f_GetLen()));
+		}
+		std::vector<std::string> f_Lines()
+		{
+			std::lock_guard<std::mutex> Lock(fp_Mutex);
+			return fp_Lines;
+		}
+		void f_ReportEvent(NHushvane::ERunEvent Kind, std::initializer_list<NZel::NStr::CStr> Inserts) override
+		{
+			std::lock_guard<std::mutex> Lock(fp_Mutex);
+			fp_Events.push_back({Kind, {}});
+			for (const NZel::NStr::CStr &Insert : Inserts)
+				fp_Events.back().m_Inserts.emplace_back(Insert.f_GetStr(), size_t(Insert.f_GetLen()));
+		}
+		std::vector<CCollectedEvent> f_Events()
+		{
+			std::lock_guard<std::mutex> Lock(fp_Mutex);
+			return fp_Events;
+		}
+
+	private:
+		std::mutex fp_Mutex;
+		std::vector<std::string> fp_Lines;
+		std::vector<CCollectedEvent> fp_Events;
+	};
+}
+
+TEST_F(WorkerRunBodyTest, ARunSaysWhatOthersCanChangeAndDeploysNoImageOthersCanChange)
+{
+	// Under Wine chmod o+w lets Everyone change a file; the default tree is safe (see the first
+	// test, whose run reports nothing of the kind).
+	gf_RemoveDriverCompletely();
+	const std::string Config = gf_InProgramFolder("config");
+	const std::string Image = gf_InProgramFolder(NHushvane::gf_GetDriverImageName());
+	ASSERT_TRUE(gf_WriteFile(Config, "hvbody_f.exe high\n"));
+	CEveryoneMayWrite ConfigWritable(Config);
+	CEveryoneMayWrite ImageWritable(Image);
+	ASSERT_TRUE(ConfigWritable.f_IsSet() && ImageWritable.f_IsSet());
+
+	CLockedContext Context;
+	CTestControl Control;
+	std::thread Run([&] { NHushvane::gf_RunWorker(Context, Control); });
+	const std::string Failed = "Failed to initialize driver\r\n";
+	EXPECT_TRUE(gf_WaitUntil(
+		[&] {
+			std::vector<std::string> Lines = Context.f_Lines();
+			return std::find(Lines.begin(), Lines.end(), Failed) != Lines.end();
+		},
+		20000));
+	Control.m_bStop = true;
+	Run.join();
+	std::vector<std::string> Lines = Context.f_Lines();
+	const std::vector<std::string> Expected = {"Launching\r\n", "Added process hvbody_f.exe with priority high\r\n",
+		"Warning: users who are not administrators can change the configuration: " + Config + " can be changed by Everyone\r\n",
+		"Driver not deployed from an unsafe place: " + Image + " can be changed by Everyone\r\n", Failed};
+	ASSERT_GE(Lines.size(), Expected.size());
+	EXPECT_EQ(std::vector<std::string>(Lines.begin(), Lines.begin() + std::ptrdiff_t(Expected.size())), Expected);
+	// Each refusal is an event of its own too, the image's before the one of the driver not up.
+	std::vector<CCollectedEvent> Events = Context.f_Events();
+	ASSERT_GE(Events.size(), 3u);
+	EXPECT_EQ(Events[0].m_Kind, NHushvane::ERunEvent::ConfigWritable);
+	EXPECT_EQ(Events[0].m_Inserts, std::vector<std::string>{Expected[2]});
+	EXPECT_EQ(Events[1].m_Kind, NHushvane::ERunEvent::ImageRefused);
+	EXPECT_EQ(Events[1].m_Inserts, std::vector<std::string>{Expected[3]});
+	EXPECT_EQ(Events[2].m_Kind, NHushvane::ERunEvent::DriverNotUp);
+	EXPECT_EQ(Events[2].m_Inserts, (std::vector<std::string>{Expected[3], "100"}));
+	EXPECT_FALSE(gf_FileExists(gf_InstalledImagePath()));
+	EXPECT_FALSE(gf_DriverServiceExists());
 }

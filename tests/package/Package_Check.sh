@@ -49,8 +49,8 @@ check_layout() {
 }
 
 # The MSI's tables, for both architectures (Wine installs only the x64 one here): its platform and
-# folder, the folder's files, the service, the config that is never replaced nor removed, and
-# the failure actions.
+# folder, the folder's files, the service, the config that is never replaced nor removed, the
+# folder's inherited permissions, and the failure actions.
 check_msi() {
   local arch=$1 msi=$dist/hushvane-$version-$1.msi template folder attributes
   table() { msiinfo export "$msi" "$1" | tr -d '\r'; }
@@ -68,6 +68,14 @@ check_msi() {
     || fault "$arch MSI does not register the service as -AddService does"
   table Component | grep -qP "^Config\t\S+\tINSTALLDIR\t$attributes\t" \
     || fault "$arch MSI may replace or remove config"
+  # The folder keeps the permissions it inherits from Program Files, where only administrators
+  # change what the service runs as SYSTEM: no table sets permissions of its own.
+  local permissions
+  for permissions in LockPermissions MsiLockPermissionsEx; do
+    if msiinfo tables "$msi" | tr -d '\r' | grep -qx "$permissions" && [ -n "$(table "$permissions" | tail -n +4)" ]; then
+      fault "$arch MSI sets permissions of its own ($permissions)"
+    fi
+  done
   table MsiServiceConfigFailureActions | grep -qP '^\w+\tHushvane\t5\t86400\tRebooting the server in response to crash of Hushvane crash\.\t\t1\[~\]1\[~\]0\t0\[~\]0\[~\]0\tProgram$' \
     || fault "$arch MSI lacks the service's failure actions"
 }
