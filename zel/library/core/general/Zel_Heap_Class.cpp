@@ -339,21 +339,41 @@ namespace NZel::NMemory
 	template <typename t_CParams>
 	bool THeap<t_CParams>::f_Free(CChunk &Chunk, void *p)
 	{
-		if (!f_IsLive(Chunk, p))
-			return false; // freed already, or never handed out: the caller reports it
 		uint8 *pBlock = static_cast<uint8 *>(p) - mc_HeaderSize;
-		umint Size = t_CParams::fs_Units(pBlock) * 16;
-		if (Size <= mc_QuickMax)
+		if constexpr (t_CParams::mc_BinCount > 1)
 		{
-			void *&pQuick = fp_Quick[Size / 16 - 1];
-			*static_cast<void **>(p) = pQuick;
-			pQuick = p;
-			t_CParams::fs_SetState(pBlock, EBlockState_Quick);
-			fp_bQuickDirty = true;
-			return true;
+			umint const Units = t_CParams::fs_Units(pBlock);
+			if (Units - 1 < mc_QuickMax / 16)
+			{
+				// A block this small goes through the quick state before it can be merged, so no
+				// header of one is left behind saying used: the state tells a second free, and
+				// the next block's previous-size field a pointer that is no block at all.
+				if (t_CParams::fs_State(pBlock) != EBlockState_Used || umint(p) % 16 ||
+					umint(pBlock) + Units * 16 > Chunk.f_End() - mc_HeaderSize || t_CParams::fs_PrevUnits(pBlock + Units * 16) != Units)
+					return false; // freed already, or never handed out: the caller reports it
+				fp_PushQuick(p, Units);
+				return true;
+			}
 		}
-		fp_Coalesce(Chunk, pBlock, pBlock + Size, true);
+		// The large class looks its free blocks up before it reads the header at all.
+		if (!f_IsLive(Chunk, p))
+			return false;
+		umint const Units = t_CParams::fs_Units(pBlock);
+		if (t_CParams::mc_BinCount == 1 && Units - 1 < mc_QuickMax / 16)
+			fp_PushQuick(p, Units); // a block of the large class that a resize shrank
+		else
+			fp_Coalesce(Chunk, pBlock, pBlock + Units * 16, true);
 		return true;
+	}
+
+	template <typename t_CParams>
+	void THeap<t_CParams>::fp_PushQuick(void *p, umint Units)
+	{
+		void *&pQuick = fp_Quick[Units - 1];
+		*static_cast<void **>(p) = pQuick;
+		pQuick = p;
+		t_CParams::fs_SetState(static_cast<uint8 *>(p) - mc_HeaderSize, EBlockState_Quick);
+		fp_bQuickDirty = true;
 	}
 
 	template <typename t_CParams>

@@ -102,6 +102,7 @@ namespace NZel::NMemory
 		}
 
 		void fp_WriteFree(uint8 *pBlock, umint Size, umint PrevUnits);
+		void fp_PushQuick(void *p, umint Units);
 		void fp_Link(uint8 *pBlock, umint Size);
 		void fp_Unlink(uint8 *pBlock, umint Size);
 		uint8 *fp_FindFree(umint Size);
