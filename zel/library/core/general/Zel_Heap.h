@@ -13,7 +13,8 @@
 // reservation whole and never decommits: for small private heaps that should not pay for
 // page bookkeeping.
 //
-// Departures from a plain page-by-page heap, kept on purpose because they were measured:
+// Departures from a heap that commits page by page and caches four quick lists, kept on
+// purpose because they were measured:
 // - pages are committed and decommitted in aligned 64 KiB runs, not page by page: under Wine
 //   each call costs far more than the heap operation, and page by page made carving and
 //   freeing 100 to 200 times slower;
@@ -21,8 +22,9 @@
 //   committed, so blocks carved and freed over and over in the same place do not fault the
 //   same pages in again each time;
 // - five quick lists (16 to 80-byte blocks), not four: 80 bytes is the block of a 64-byte
-//   request, one of the commonest sizes, which would otherwise be merged with its neighbours
-//   at every free and split off again at every allocation.
+//   request, which would otherwise be merged with its neighbours at every free and split off
+//   again at every allocation (in the Windows benchmark an allocation and free through a
+//   quick list takes about 33 ns, through the free lists about 125 ns).
 //
 // Misuse that is caught. Freeing (or resizing) a pointer inside a chunk that is not a live
 // block is heap corruption: the process ends through NSys::gf_Mem_HeapCorruption (on Windows
@@ -31,7 +33,8 @@
 // - a block freed twice while it waits in a quick list (16 to 80 bytes), which would
 //   otherwise be handed out twice;
 // - a block freed twice after it was merged into a free neighbour, or is free itself;
-// - a pointer into the middle of a block, or not 16-byte aligned.
+// - a pointer into the middle of a block (unless the bytes before it happen to read as a
+//   header its neighbours agree with), or one not 16-byte aligned.
 // What is not caught:
 // - a second free after the memory was handed out again: it frees the new owner's block;
 // - a second free of a block of the two small classes whose header lies in pages decommitted
