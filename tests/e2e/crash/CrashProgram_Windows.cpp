@@ -61,6 +61,15 @@ namespace
 		RaiseException(0xE0481234, 0, 0, nullptr);
 	}
 
+	// Frees one small block twice: the second free finds it waiting in its quick list, and the
+	// heap ends the process as heap corruption instead of handing the block out twice.
+	__attribute__((noinline)) void hv_CrashDoubleFree()
+	{
+		void *volatile p = ::operator new(16 + g_Opaque);
+		::operator delete(p);
+		::operator delete(p);
+	}
+
 	// Endless in practice: the stack runs out long before the limit.
 	__attribute__((noinline)) int hv_Recurse(int Depth)
 	{
@@ -335,6 +344,8 @@ int main(int argc, char **argv)
 	}
 	else if (Case == "unknown")
 		hv_CrashUnknown();
+	else if (Case == "doublefree")
+		hv_CrashDoubleFree();
 	else if (Case == "overflow")
 		g_Sink = hv_Recurse(0);
 	else if (Case == "thread")

@@ -186,6 +186,7 @@ namespace
 			{"read " + fg_Hex(gc_FarAddress), 0xC0000005, "Access violation trying to read to address: 0x" + fg_Hex(gc_FarAddress),
 				"hv_CrashRead", "main"},
 			{"divide", 0xC0000094, "Integer divide by zero", "hv_CrashDivide", "main"},
+			{"doublefree", 0xC0000374, "Unknown", nullptr, "hv_CrashDoubleFree"},
 			{"breakpoint", 0x80000003, "Breakpoint", "hv_CrashBreakpoint", "main"},
 			{"unknown", 0xE0481234, "Unknown", nullptr, "hv_CrashUnknown"},
 			{"overflow", 0xC00000FD, "Stack overflow", "hv_Recurse", "hv_Recurse"},
