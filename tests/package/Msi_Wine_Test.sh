@@ -55,7 +55,7 @@ upgrade_msi=$(win_path "$work/hushvane-$upgrade_version-x64.msi")
 
 # --- Install -------------------------------------------------------------------------------------
 msiexec install.log /i "$msi" || fault "msiexec /i exited with $?"
-for f in hushvane.exe hushvane.exe.debug Hushvane.x64.sys Hushvane.x86.sys README.txt config; do
+for f in hushvane.exe hushvane.exe.debug Hushvane.x64.sys Hushvane.x86.sys README.txt LICENSE config; do
   cmp -s "$dist/x64/$f" "$program_dir/$f" || fault "installed $f differs from the release's"
 done
 [ "$(reg_value Hushvane ImagePath)" = '"C:/Program Files/Hushvane/hushvane.exe" -Service Hushvane' ] \
