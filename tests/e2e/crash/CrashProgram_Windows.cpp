@@ -300,6 +300,7 @@ namespace
 			return 1;
 		EnumChildWindows(hWindow, &fg_PrintChildText, 0);
 		std::printf("%s\n", fg_IsCentred(hWindow) ? "centred" : "not centred");
+		std::printf("window %p\n", static_cast<void *>(hWindow)); // tells one window of a caption from the next
 		return 0;
 	}
 

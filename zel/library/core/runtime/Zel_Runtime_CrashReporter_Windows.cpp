@@ -27,7 +27,7 @@ namespace NZel::NCrash
 		constinit std::atomic<DWORD> g_ReportLimitMs{gc_DefaultReportLimitMs};
 		constexpr DWORD gc_Breakpoint = 0x80000003;
 		constexpr DWORD gc_StackOverflow = 0xC00000FD;
-		// Stack of the thread that reports stack overflows.
+		// Stack of the thread that writes the reports.
 		constexpr DWORD gc_ReportStackBytes = 1024 * 1024;
 		// Room for the crash log: the raw stack of a thread with a stack of several megabytes
 		// (about 2.8 bytes of text per byte of stack) and a trace of 1024 named frames.
