@@ -12,6 +12,7 @@
 // crashed thread waits for its report. Every case that survives prints what
 // it saw and ends with 0; a crash ends it with the exception code.
 #include "app/Hushvane_CrashSetup.h"
+#include "zel/library/core/general/Zel_Clock.h"
 #include "zel/library/core/general/Zel_System_Thread.h"
 #include "zel/library/core/runtime/Zel_Runtime_CrashReporter.h"
 #include "zel/library/core/runtime/Zel_Runtime_DeadlockDetector.h"
@@ -110,7 +111,8 @@ namespace
 
 	// Every level allocates, so the overflow comes while the heap works for the thread, inside
 	// its lock: a level's own frame is smaller than the stack the heap takes below it, so each
-	// new page of the stack is first touched inside the heap.
+	// new page of the stack is first touched inside the heap. The recursion runs holding the
+	// clock's lock as well.
 	struct CNode
 	{
 		CNode *m_pNext;
@@ -128,7 +130,8 @@ namespace
 
 	DWORD WINAPI fg_OverflowAllocating(void *)
 	{
-		return DWORD(hv_RecurseAllocating(0));
+		NZel::NTime::gf_GetClock().f_CallHoldingLock([](void *) { g_Sink = hv_RecurseAllocating(0); }, nullptr);
+		return 0;
 	}
 
 	// Takes the loader lock, as a thread inside a library's start-up code holds it, and keeps it

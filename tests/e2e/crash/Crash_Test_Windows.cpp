@@ -364,9 +364,9 @@ INSTANTIATE_TEST_SUITE_P(Calls, CCrashThroughABadPointer,
 	testing::Values(CBadCall{"call-null", "0x" + fg_Hex(0), "hv_CallNull"}, CBadCall{"call-freed", "", "hv_CallFreed"}),
 	[](const testing::TestParamInfo<CBadCall> &Info) { return Info.param.m_Case == "call-null" ? std::string("Null") : std::string("Freed"); });
 
-// The stack overflows while the heap works for the thread, inside the heap's lock: the report
-// neither allocates nor waits for that lock. The crash log comes, and the process ends with the
-// code within 30 s (the limit of 20 s on the wait cuts the dumps short where Wine is slow to
+// The stack overflows while the heap works for the thread, inside the heap's lock, and while the
+// thread holds the clock's lock: the report neither allocates nor waits for either. The crash log
+// comes, and the process ends with the code within 30 s (the limit of 20 s on the wait cuts the dumps short where Wine is slow to
 // write an overflowed thread's stack).
 TEST(CrashReport, OverflowInsideTheHeapIsReported)
 {
