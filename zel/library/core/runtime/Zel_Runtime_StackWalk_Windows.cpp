@@ -105,10 +105,10 @@ namespace NZel::NCrash
 	bool gf_GetUnwindReach(const CONTEXT &Context, DWORD64 ImageBase, const RUNTIME_FUNCTION &Function, umint &ReachLow, umint &ReachHigh)
 	{
 		// The unwind runs the function's prolog backwards: pushes and allocations move the stack
-		// pointer up, saves read below the frame base (the stack pointer, or the frame
-		// register less its offset once the prolog has set it), and the return address is read
-		// last. Inside the prolog only the codes of the instructions already run count. In an
-		// epilog the unwind pops what is left of the same frame, so the frame bounds it too.
+		// pointer up, saved registers are read at their offsets from the frame base, and the
+		// return address is read last. Inside the prolog only the codes of the instructions
+		// already run count. In an epilog the unwind pops what is left of the same frame, which
+		// the whole frame bounds (more than it reads, never less).
 		const DWORD64 *pRegisters = &Context.Rax; // Rax .. R15 in the order unwind codes number them
 		uint32 Restored = 0;                       // registers read back from the stack so far
 		umint Rsp = Context.Rsp;
