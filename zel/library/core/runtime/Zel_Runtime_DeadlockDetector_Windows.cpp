@@ -212,12 +212,18 @@ namespace NZel
 	{
 		if (!fp_SuppressReport)
 		{
+			// Unattended, the report comes at once. The texts of the question are made on the
+			// stack: a stalled program may be stuck holding the heap's lock, and the way to the
+			// report must not wait for it.
+			if (gf_GetCrashSettings().fp_CrashNoDialog)
+				fs_MakeErrorReport();
 			char const *pName = gf_GetCrashSettings().f_GetProgramName();
-			CStr const Caption = CStr::CFormat("{} is not responding") << pName;
-			CStr const Message = CStr::CFormat("{} is not responding. This might be temporary.\n\nWould you like to continue waiting for {0} to "
-											   "respond?\n\nTo report this problem to Quorvex, please press No to create an error report.")
+			NStr::CFStr256 const Caption = NStr::CFStr256::CFormat("{} is not responding") << pName;
+			NStr::TCStrImp_Fixed<1024> const Message =
+				NStr::TCStrImp_Fixed<1024>::CFormat("{} is not responding. This might be temporary.\n\nWould you like to continue waiting for {0} to "
+													"respond?\n\nTo report this problem to Quorvex, please press No to create an error report.")
 				<< pName;
-			if (gf_GetCrashSettings().fp_CrashNoDialog || !f_ShowNotRespondingDialog(Caption.f_GetStr(), Message.f_GetStr()))
+			if (!f_ShowNotRespondingDialog(Caption.f_GetStr(), Message.f_GetStr()))
 				fs_MakeErrorReport();
 		}
 		CClockTime const Now = gf_GetClock().f_GetTime();
