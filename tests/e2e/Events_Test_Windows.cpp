@@ -117,7 +117,7 @@ TEST_F(EventLogE2E, EveryMessageOfTheTableRendersWithItsInserts)
 		{0x80000070, "<1><2>\r\n"},
 		{0xC0000078, "<1>\r\nThe run ended on this error; a new run begins in <2> seconds<3>\r\n"},
 		{0xC0000082, "<1> crashed: <2>\r\nCrash log: <3>\r\nDumps: <4><5>\r\n"},
-		{0xC0000083, "<1><2>\r\n"},
+		{0xC0000083, "<1> is not responding\r\nAn error report of its threads follows: a crash log and dumps beside the program<2>\r\n"},
 	};
 	std::wstring Program;
 	for (char Char : gf_InProgramFolder("hushvane.exe"))

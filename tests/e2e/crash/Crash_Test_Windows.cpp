@@ -474,3 +474,45 @@ TEST(CrashReport, PlantedDbghelpIsNotLoaded)
 	DeleteFileA((Planted + "\\hvcrash.exe").c_str());
 	DeleteFileA(Mark.c_str());
 }
+
+// The reports are events in the Application log too: the watchdog's first, then the crash's,
+// which names the files. Wine stores no event; it writes the strings of an error event to its
+// eventlog channel, on the Unix standard error the crashing program inherits from this one,
+// which the test runner keeps in the file HV_OUTPUT_FILE names.
+TEST(CrashReport, TheWatchdogsAndTheCrashsReportsAreEvents)
+{
+	char OutputFile[MAX_PATH] = {};
+	DWORD const Length = GetEnvironmentVariableA("HV_OUTPUT_FILE", OutputFile, DWORD(sizeof(OutputFile)));
+	if (Length == 0 || Length >= sizeof(OutputFile) || OutputFile[0] != '/')
+		GTEST_SKIP() << "needs the test runner's output file (scripts/wine-run)";
+	std::string Channel = std::string("Z:") + OutputFile;
+	for (char &Char : Channel)
+		Char = Char == '/' ? '\\' : Char;
+	size_t const Slash = Channel.find_last_of('\\');
+	auto fChannel = [&] { return fg_Read(Channel.substr(Slash + 1), Channel.substr(0, Slash)); };
+	std::string const Before = fChannel();
+
+	char Previous[256] = {};
+	bool const bHadPrevious = GetEnvironmentVariableA("WINEDEBUG", Previous, DWORD(sizeof(Previous))) > 0;
+	SetEnvironmentVariableA("WINEDEBUG", "err+eventlog");
+	CRun const Run = fg_Run("watchdog-stall 3 -Service");
+	SetEnvironmentVariableA("WINEDEBUG", bHadPrevious ? Previous : nullptr);
+	std::string const All = fChannel();
+	std::string const Written = All.size() > Before.size() ? All.substr(Before.size()) : std::string();
+
+	fg_ExpectReport(Run, "watchdog-stall, events");
+	auto fInsert = [&](const std::string &Text) { return Written.find("eventlog:ReportEventW L\"" + Text + "\""); };
+	size_t const NotResponding = fInsert("Hushvane");
+	size_t const Type = fInsert("Access violation trying to write to address: 0x" + fg_Hex(0));
+	// The event names the files as the crash box does: the folder with '/' between its parts.
+	std::string Folder = Run.m_Folder;
+	for (char &Char : Folder)
+		Char = Char == '\\' ? '/' : Char;
+	size_t const Log = fInsert(Folder + "/" + Run.m_Logs[0]);
+	size_t const Dumps = fInsert(Folder + "/" + Run.m_MiniDumps[0] + ", " + Folder + "/" + Run.m_FullDumps[0]);
+	EXPECT_NE(NotResponding, std::string::npos) << Written;
+	EXPECT_NE(Type, std::string::npos) << Written;
+	EXPECT_NE(Log, std::string::npos) << Written;
+	EXPECT_NE(Dumps, std::string::npos) << Written;
+	EXPECT_LT(NotResponding, Type) << "the watchdog's event comes before the crash's";
+}

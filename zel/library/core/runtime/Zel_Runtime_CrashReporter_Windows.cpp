@@ -9,6 +9,7 @@
 #include "zel/library/core/runtime/Zel_Runtime_StackTrace.h"
 #include "zel/library/core/runtime/Zel_Runtime_StackWalk.h"
 #include "zel/library/core/runtime/Zel_Sys_Debug.h"
+#include "zel/library/core/runtime/Zel_Sys_EventLog.h"
 #include "zel/library/core/runtime/Zel_Sys_Memory.h"
 #include "zel/library/core/runtime/Zel_Sys_Time.h"
 
@@ -273,6 +274,29 @@ namespace NZel::NCrash
 			gf_AppendRawStack(Text, Crash.m_StackLow, Crash.m_StackHigh, &fg_ReadStack, &Reader);
 		}
 
+		// The event that tells the Application log where the files are. Fixed buffers only, as
+		// everything the report does.
+		void fg_WriteEvent(CPrepared &Prepared, const CCrash &Crash, bool bDumps)
+		{
+			CCrashSettings const &Settings = gf_GetCrashSettings();
+			if (!Settings.fp_CrashEventSource || !Settings.fp_CrashEventId)
+				return;
+			EXCEPTION_RECORD const &Record = *Crash.m_pException->ExceptionRecord;
+			umint Parameters[EXCEPTION_MAXIMUM_PARAMETERS] = {};
+			DWORD const nParameters = Record.NumberParameters < EXCEPTION_MAXIMUM_PARAMETERS ? Record.NumberParameters : EXCEPTION_MAXIMUM_PARAMETERS;
+			for (DWORD i = 0; i < nParameters; ++i)
+				Parameters[i] = umint(Record.ExceptionInformation[i]);
+			CCrashPiece const Type = gf_GetExceptionTypeText(Record.ExceptionCode, nParameters, Parameters);
+			CCrashPath Dumps(bDumps ? Prepared.m_Files.m_MiniDump.f_GetStr() : "none (the debug-help library could not be loaded)");
+			if (bDumps)
+			{
+				Dumps.f_Append(", ", -1);
+				Dumps.f_Append(Prepared.m_Files.m_FullDump.f_GetStr(), -1);
+			}
+			const char *const Inserts[] = {Settings.f_GetProgramName(), Type.f_GetStr(), Prepared.m_Files.m_CrashLog.f_GetStr(), Dumps.f_GetStr(), ""};
+			NSys::gf_ReportEvent(Settings.fp_CrashEventSource, NSys::EEventType::Error, Settings.fp_CrashEventId, Inserts, 5);
+		}
+
 		// The files of a report: the crash log first (the one the user reads, and quick to
 		// write), then the dumps.
 		void fg_WriteFiles(CPrepared &Prepared, CCrash &Crash)
@@ -286,11 +310,13 @@ namespace NZel::NCrash
 			Engine.f_Initialise();
 			fg_MakeLog(Prepared, Engine, Crash);
 			fg_WriteLog(Prepared);
-			if (Engine.f_CanWriteDumps())
+			bool const bDumps = Engine.f_CanWriteDumps();
+			if (bDumps)
 			{
 				fg_WriteDump(Prepared, Engine, ECrashFile::MiniDump, g_SmallDumpType.load(), Crash);
 				fg_WriteDump(Prepared, Engine, ECrashFile::FullDump, g_FullDumpType.load(), Crash);
 			}
+			fg_WriteEvent(Prepared, Crash, bDumps);
 		}
 
 		// The box that names the files, unless nobody is there to read it. A breakpoint may be
