@@ -1,5 +1,6 @@
 #include "KvWin/KvServiceRegistration.h"
 
+#include "KvWin/KvEventSource.h"
 #include "KvWin/KvService.h"
 #include "KvWin/KvServiceFailureActions.h"
 #include "KvWin/KvWindowsHandles.h"
@@ -174,10 +175,11 @@ bool gf_KvServiceCommand(EKvServiceCommand Command, const CKvServiceDefinition &
 		return false;
 	switch (Command)
 	{
+	// The service's events are written as a source of its name: registered and removed with it.
 	case EKvServiceCommand::Add:
-		return fg_Add(Manager.f_Get(), Definition, ImagePath);
+		return fg_Add(Manager.f_Get(), Definition, ImagePath) && gf_KvRegisterEventSource(Definition.ServiceName, ProgramPath);
 	case EKvServiceCommand::Remove:
-		return fg_Stop(Manager.f_Get(), Definition) && fg_Delete(Manager.f_Get(), Definition);
+		return fg_Stop(Manager.f_Get(), Definition) && fg_Delete(Manager.f_Get(), Definition) && gf_KvRemoveEventSource(Definition.ServiceName);
 	case EKvServiceCommand::Start:
 		return fg_Start(Manager.f_Get(), Definition);
 	case EKvServiceCommand::Stop:

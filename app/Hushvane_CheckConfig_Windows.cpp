@@ -2,6 +2,7 @@
 #include "KvWin/KvWindowsHandles.h"
 #include "app/Hushvane_Config.h"
 #include "app/Hushvane_ConfigReport.h"
+#include "app/Hushvane_InstallSafety.h"
 #include "app/Hushvane_ReportOutput.h"
 #include "zel/library/core/general/Zel_Exception.h"
 
@@ -101,6 +102,7 @@ namespace NHushvane
 			return ECheckExit_Unreadable;
 		}
 		CConfigCheck Check = gf_CheckConfig(reinterpret_cast<const NZel::uint8 *>(Text.data()), Text.size() - 1);
+		gf_AddChangeableConfigWarning(Check, gf_CheckConfigChangers());
 		int ExitCode = gf_GetCheckExitCode(Check);
 		gf_WriteReport(gf_FormatConfigReport(Shown, Check, fg_FindMatchingProcesses(Check)), gc_Caption,
 			ExitCode == ECheckExit_Clean ? EReportTone::Information : EReportTone::Warning);

@@ -202,4 +202,16 @@ namespace NHushvane
 		Checker.f_AddEntries(Check);
 		return Check;
 	}
+
+	void gf_AddChangeableConfigWarning(CConfigCheck &Check, const std::vector<CUnsafePath> &Unsafe)
+	{
+		if (Unsafe.empty())
+			return;
+		// Whoever can change it can give any program any class, realtime included, which can
+		// starve the rest of the machine.
+		Check.m_Warnings.insert(Check.m_Warnings.begin(),
+			{EConfigWarning::Changeable, 0,
+				"users who are not administrators can change the configuration and so give any program any priority class, realtime included: " +
+					gf_DescribeUnsafePaths(Unsafe) + "; let only administrators change it"});
+	}
 }

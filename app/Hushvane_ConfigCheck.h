@@ -2,6 +2,7 @@
 // The administrator's check of a configuration: what the worker would make of it, and the
 // mistakes that make it do something other than what was meant. The table comes from the
 // worker's own parser; the warnings come from a walk over the same pairs.
+#include "app/Hushvane_UnsafePaths.h"
 #include "zel/library/core/general/Zel_Types.h"
 
 #include <string>
@@ -29,6 +30,7 @@ namespace NHushvane
 		Duplicate,        // a name listed before: the first entry wins
 		MissingWord,      // the text ends after a name
 		ZeroByte,         // a 0 byte ends the text before the file does
+		Changeable,       // users who are not administrators can change the file (line 0: the whole file)
 	};
 
 	struct CConfigWarning
@@ -50,4 +52,8 @@ namespace NHushvane
 
 	// Checks Size bytes of configuration, of any content.
 	CConfigCheck gf_CheckConfig(const NZel::uint8 *pData, NZel::umint Size);
+
+	// Puts the warning that users who are not administrators can change the configuration (the
+	// file or its folder) first among the warnings; nothing when Unsafe is empty.
+	void gf_AddChangeableConfigWarning(CConfigCheck &Check, const std::vector<CUnsafePath> &Unsafe);
 }

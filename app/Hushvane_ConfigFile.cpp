@@ -1,7 +1,9 @@
 #include "app/Hushvane_Config.h"
+#include "app/Hushvane_ConfigCheck.h"
 #include "app/Hushvane_WorkerContextBase.h"
 #include "zel/library/core/file/Zel_File.h"
 #include "zel/library/core/general/Zel_Exception.h"
+#include "zel/library/core/general/Zel_Format.h"
 
 namespace NHushvane
 {
@@ -38,7 +40,14 @@ namespace NHushvane
 	void gf_ReadConfig(CWorkerContextBase &Context)
 	{
 		std::vector<char> Text;
-		if (gf_ReadConfigFile(gf_GetConfigPath(), Text))
-			gf_ParseConfig(Text.data(), Context.f_GetProcessTable(), Context);
+		NZel::NStr::CStr Path = gf_GetConfigPath();
+		if (!gf_ReadConfigFile(Path, Text))
+			return;
+		gf_ParseConfig(Text.data(), Context.f_GetProcessTable(), Context);
+		// The likely mistakes the administrator's check would list are counted for the event
+		// log, where a fleet's administrators look; the check itself names them.
+		size_t Warnings = gf_CheckConfig(reinterpret_cast<const NZel::uint8 *>(Text.data()), Text.size() - 1).m_Warnings.size();
+		if (Warnings)
+			Context.f_ReportEvent(ERunEvent::ConfigWarnings, {NZel::NFile::gf_ShowPath(Path), NZel::NStr::CStr::CFormat("{}") << NZel::uint32(Warnings)});
 	}
 }

@@ -49,7 +49,7 @@ namespace NHushvane
 				return "No warnings.\r\n";
 			std::string Text = fg_Count(Check.m_Warnings.size(), "warning", "warnings") + ":\r\n";
 			for (const CConfigWarning &Warning : Check.m_Warnings)
-				Text += "  line " + std::to_string(Warning.m_Line) + ": " + Warning.m_Text + "\r\n";
+				Text += (Warning.m_Line ? "  line " + std::to_string(Warning.m_Line) : std::string("  permissions")) + ": " + Warning.m_Text + "\r\n";
 			return Text;
 		}
 

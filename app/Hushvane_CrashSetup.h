@@ -1,6 +1,7 @@
 #pragma once
 // The crash-report settings of hushvane.exe: its name, the support address the user is asked
-// to write to, and whether anybody is there to see a dialog.
+// to write to, whether anybody is there to see a dialog, and the events its reports write to the
+// Application log. Windows-only.
 namespace NHushvane
 {
 	enum class ECrashMode

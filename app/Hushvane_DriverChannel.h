@@ -37,9 +37,15 @@ namespace NHushvane
 	};
 
 	// Makes sure the driver is installed, current and running (restarting it after a new
-	// image was copied), then opens the channel. "Reboot needed\r\n" goes to the context's
-	// log when a restart of Windows must come first. Exceptions of the image copy pass through.
-	bool gf_InitializeDriver(CWorkerContextDriver &Context);
+	// image was copied), then opens the channel. "Reboot needed\r\n" goes to Log when a
+	// restart of Windows must come first. Exceptions of the image copy pass through.
+	bool gf_InitializeDriver(CWorkerContextDriver &Context, ICRunLog &Log);
+
+	// The same, reporting to the context's own log.
+	inline bool gf_InitializeDriver(CWorkerContextDriver &Context)
+	{
+		return gf_InitializeDriver(Context, Context);
+	}
 
 	// Opens the device into the context, and the event when it can be opened. True when the
 	// device is open; a missing event is not a failure.

@@ -1,5 +1,6 @@
 #include "app/Hushvane_DriverChannel.h"
 #include "app/Hushvane_DriverDeploy.h"
+#include "app/Hushvane_InstallSafety.h"
 #include "zel/library/core/file/Zel_File.h"
 #include "zel/library/core/general/Zel_Str.h"
 #include "zel/library/core/runtime/Zel_Sys_File.h"
@@ -26,24 +27,28 @@ namespace NHushvane
 		fp_hDevice.f_Reset();
 	}
 
-	bool gf_InitializeDriver(CWorkerContextDriver &Context)
+	bool gf_InitializeDriver(CWorkerContextDriver &Context, ICRunLog &Log)
 	{
 		// Without its image beside the program the driver can be neither installed nor repaired;
 		// an installed one may still start, so this is said and the bring-up goes on.
 		NZel::NStr::CStr Source = NZel::NFile::gf_GetProgramFolder() + "/" + gf_GetDriverImageName();
 		if (!NZel::NSys::NFile::gf_Exists(Source, NZel::NSys::NFile::EExistsAccept_File))
-			Context.f_WriteLine(NZel::NStr::CStr("Driver image not found: ") + Source + "\r\n");
+			Log.f_WriteLine(NZel::NStr::CStr("Driver image not found: ") + Source + "\r\n");
+		// Whoever can change the image or its folder could put their own code into the kernel: such
+		// an image is neither copied nor started, not even the copy installed earlier.
+		if (!gf_IsDriverSourceSafe(Log))
+			return false;
 		NZel::int32 RebootNeeded = 0;
 		bool bCopied = gf_DeployDriver(true, RebootNeeded);
 		if (RebootNeeded == 1)
 		{
-			Context.f_WriteLine(NZel::NStr::CStr("Reboot needed\r\n"));
+			Log.f_WriteLine(NZel::NStr::CStr("Reboot needed\r\n"));
 			return false;
 		}
 		// A new image is loaded only by a fresh start of the service. When the running driver
 		// will not stop, the run goes on with it, and says so.
 		if (bCopied && gf_StopDriverServiceOutcome() == EDriverStop::Failed)
-			Context.f_WriteLine(
+			Log.f_WriteLine(
 				NZel::NStr::CStr("Driver image updated; the running driver could not be stopped: the new image is loaded after a restart\r\n")
 			);
 		if (!gf_StartDriverService())

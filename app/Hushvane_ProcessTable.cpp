@@ -22,6 +22,27 @@ namespace NHushvane
 		f_Clear();
 	}
 
+	CProcessTable::CProcessTable(CProcessTable &&Other) noexcept
+		: fp_pRoot(Other.fp_pRoot)
+		, fp_Count(Other.fp_Count)
+	{
+		Other.fp_pRoot = nullptr;
+		Other.fp_Count = 0;
+	}
+
+	CProcessTable &CProcessTable::operator=(CProcessTable &&Other) noexcept
+	{
+		if (this != &Other)
+		{
+			f_Clear();
+			fp_pRoot = Other.fp_pRoot;
+			fp_Count = Other.fp_Count;
+			Other.fp_pRoot = nullptr;
+			Other.fp_Count = 0;
+		}
+		return *this;
+	}
+
 	void CProcessTable::f_Clear()
 	{
 		fs_Destroy(fp_pRoot);

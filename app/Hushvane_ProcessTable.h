@@ -36,6 +36,9 @@ namespace NHushvane
 		~CProcessTable();
 		CProcessTable(const CProcessTable &) = delete;
 		CProcessTable &operator=(const CProcessTable &) = delete;
+		// Moving hands the entries over; the source is left empty.
+		CProcessTable(CProcessTable &&Other) noexcept;
+		CProcessTable &operator=(CProcessTable &&Other) noexcept;
 
 		// The entry whose name equals pName without regard to case, or null.
 		const CEntry *f_Find(const char *pName) const;

@@ -3,11 +3,15 @@
 #include "app/Hushvane_CheckConfig.h"
 #include "app/Hushvane_CommandLine.h"
 #include "app/Hushvane_CrashSetup.h"
+#include "app/Hushvane_InstallSafety.h"
 #include "app/Hushvane_Service.h"
 #include "app/Hushvane_Worker.h"
 #include "KvWin/KvTray.h"
 
 #include <windows.h>
+
+#include <string>
+#include <vector>
 
 namespace
 {
@@ -32,6 +36,24 @@ namespace
 		return 1;
 	}
 
+	constexpr char gc_AddFailureText[] =
+		"Failed to add service. Make sure that the service is not running and that no service manager is open";
+
+	// The service runs the program as SYSTEM and loads the driver beside it into the kernel: it
+	// is registered only where nobody but administrators can change them. A refusal names the
+	// paths and who can change them, in the same box as the other failures.
+	int fg_AddService(NHushvane::CLS_Service &Service)
+	{
+		std::vector<NHushvane::CUnsafePath> Unsafe = NHushvane::gf_CheckInstallation();
+		if (Unsafe.empty())
+			return fg_CommandResult(Service.f_AddService(), gc_AddFailureText);
+		std::string Text = NHushvane::gf_FormatUnsafeInstallation(Unsafe);
+		std::wstring WideText(size_t(MultiByteToWideChar(CP_UTF8, 0, Text.c_str(), -1, nullptr, 0)), L'\0');
+		MultiByteToWideChar(CP_UTF8, 0, Text.c_str(), -1, WideText.data(), int(WideText.size()));
+		MessageBoxW(nullptr, WideText.c_str(), L"Error", MB_OK | MB_ICONERROR);
+		return 1;
+	}
+
 	void fg_RunAsProgram(NHushvane::CLS_Service &Service, HINSTANCE hInstance)
 	{
 		Service.f_OnStart();
@@ -51,8 +73,7 @@ namespace
 		switch (NHushvane::gf_FindSwitch(pCommandLine))
 		{
 		case ESwitch::Add:
-			return fg_CommandResult(Service.f_AddService(),
-				"Failed to add service. Make sure that the service is not running and that no service manager is open");
+			return fg_AddService(Service);
 		case ESwitch::Remove:
 			return fg_CommandResult(Service.f_RemoveService(),
 				"Failed to delete service. Make sure that the service is not running and that no service manager is open");

@@ -2,6 +2,7 @@
 // The worker: the one thread that does the program's job. The service object owns one
 // CTCPF_MainWin32: f_Start runs it (again after a pause), f_Stop(true) pauses it and returns
 // when the run has ended, deleting it stops it for good.
+#include "app/Hushvane_ProcessTable.h"
 #include "app/Hushvane_WorkerControl.h"
 #include "zel/library/core/general/Zel_Event.h"
 #include "zel/library/core/general/Zel_Str.h"
@@ -36,6 +37,10 @@ namespace NHushvane
 		void f_WaitForStop(NZel::uint32 Milliseconds) override;
 
 		NZel::NThread::CEventAutoResetAggregate fp_WorkerEvent;
+		// The table of the last run that could read the configuration, for a run that cannot.
+		CProcessTable fp_LastTable;
+		// The pause before the next run after a run an error ended.
+		NZel::uint32 fp_FailedRunPauseMs = gc_FailedRunFirstPauseMs;
 	};
 
 	// The Windows flavour: the class that is instantiated.

@@ -16,6 +16,8 @@ namespace NHushvane
 
 		void f_WriteLine(NZel::NStr::CStr Line) override;
 		void f_Flush() override;
+		// To the Application log, as the source "Hushvane".
+		void f_ReportEvent(ERunEvent Kind, std::initializer_list<NZel::NStr::CStr> Inserts) override;
 
 	private:
 		CKvLogFile fp_Log;

@@ -1,4 +1,5 @@
 #include "app/Hushvane_WorkerContext.h"
+#include "app/Hushvane_RunEvents.h"
 #include "zel/library/core/file/Zel_File.h"
 #include "zel/library/core/general/Zel_ClockTime.h"
 
@@ -28,5 +29,10 @@ namespace NHushvane
 	void CWorkerContext::f_Flush()
 	{
 		fp_Log.f_Flush();
+	}
+
+	void CWorkerContext::f_ReportEvent(ERunEvent Kind, std::initializer_list<NZel::NStr::CStr> Inserts)
+	{
+		gf_WriteRunEvent(Kind, Inserts);
 	}
 }

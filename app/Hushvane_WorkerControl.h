@@ -5,6 +5,10 @@ namespace NHushvane
 {
 	constexpr NZel::uint32 gc_WorkerWaitMs = 100;
 	constexpr NZel::uint32 gc_WorkerEndPauseMs = 200;
+	// After a run an error ended: 5 s before the next, doubling while runs keep failing, at
+	// most 5 minutes.
+	constexpr NZel::uint32 gc_FailedRunFirstPauseMs = 5000;
+	constexpr NZel::uint32 gc_FailedRunLongestPauseMs = 300000;
 
 	// What a run asks of the thread that carries it.
 	class ICWorkerControl

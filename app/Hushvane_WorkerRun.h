@@ -12,11 +12,12 @@
 namespace NHushvane
 {
 	// Runs Step; an exception it throws is written to Log as one line and the call returns
-	// false, so a fault in one step never ends the process.
+	// false, so a fault in one step never ends the process. pMessage, when given, receives
+	// that line without its line end.
 	template <typename t_CStep>
-	bool gf_RunGuarded(ICRunLog &Log, t_CStep &&Step)
+	bool gf_RunGuarded(ICRunLog &Log, t_CStep &&Step, NZel::NStr::CStr *pMessage = nullptr)
 	{
-		const char *pMessage = nullptr;
+		const char *pText = nullptr;
 		NZel::NStr::CStr Message;
 		try
 		{
@@ -35,15 +36,17 @@ namespace NHushvane
 		{
 			// Nothing to tell but that it happened; "Unknown error" below.
 		}
-		pMessage = Message.f_IsEmpty() ? "Unknown error" : Message.f_GetStr();
+		pText = Message.f_IsEmpty() ? "Unknown error" : Message.f_GetStr();
 		try
 		{
 			// System error texts end in their own line break; the log line gets exactly one.
-			NZel::int32 Length = NZel::int32(std::strlen(pMessage));
-			while (Length > 0 && (pMessage[Length - 1] == '\r' || pMessage[Length - 1] == '\n' || pMessage[Length - 1] == ' '))
+			NZel::int32 Length = NZel::int32(std::strlen(pText));
+			while (Length > 0 && (pText[Length - 1] == '\r' || pText[Length - 1] == '\n' || pText[Length - 1] == ' '))
 				--Length;
 			NZel::NStr::CStr Line;
-			Line.f_Append(pMessage, Length);
+			Line.f_Append(pText, Length);
+			if (pMessage)
+				*pMessage = Line;
 			Line.f_Append("\r\n", 2);
 			Log.f_WriteLine(Line);
 		}
@@ -67,7 +70,7 @@ namespace NHushvane
 	// Reads the configuration into the context's table, trying again for about a second while
 	// a file that is there cannot be read (an editor may still hold it); only the last failure
 	// is written to the log. False when the configuration could not be read.
-	bool gf_ReadConfigPatiently(CWorkerContextDriver &Context);
+	bool gf_ReadConfigPatiently(CWorkerContextDriver &Context, NZel::NStr::CStr *pError = nullptr);
 
 	// Gives every running process its class, in Toolhelp snapshot order; no snapshot, no sweep.
 	void gf_SweepProcesses(ICRunLog &Log, FApplyPriority fApply = gf_ApplyPriority);
@@ -76,16 +79,26 @@ namespace NHushvane
 	// of records taken.
 	NZel::uint32 gf_DrainDriver(CWorkerContextDriver &Context, FApplyPriority fApply = gf_ApplyPriority);
 
-	// How a run ended: asked to stop (or the driver did not come up), or the configuration
-	// changed and wants a new run.
+	// How a run ended: asked to stop, the configuration changed and wants a new run, or an
+	// error ended it (a new run is to begin after a pause).
 	enum class EWorkerRunEnd
 	{
 		Stopped,
 		ConfigChanged,
+		Failed,
 	};
 
-	// "Launching", the configuration, the driver, the sweep, then records until Control asks
-	// to stop or the configuration beside the program has changed; the channel is closed when
-	// it returns. Reports through the context's log only.
-	EWorkerRunEnd gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control, FApplyPriority fApply = gf_ApplyPriority);
+	// "Launching", the configuration, the launch source (the driver, or the launch watcher
+	// where the driver cannot be brought up) with its sweep, then the launches it reports until
+	// Control asks to stop or the configuration beside the program has changed; the channel is
+	// closed when it returns. Reports through the context's log only.
+	//
+	// pLastTable, when given, carries the table of the last run that could read the
+	// configuration from one run to the next. A run that cannot read the file (another program
+	// holds it) then keeps applying that table instead of none, says so once, and ends to read
+	// it again as soon as the file can be read. Without it (the first run after a start) an
+	// unreadable file leaves the table empty. pFailure receives the error that ended a run
+	// that returns EWorkerRunEnd::Failed.
+	EWorkerRunEnd gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control, FApplyPriority fApply = gf_ApplyPriority,
+		CProcessTable *pLastTable = nullptr, NZel::NStr::CStr *pFailure = nullptr);
 }

@@ -1,11 +1,15 @@
 #include "app/Hushvane_WorkerRun.h"
 #include "app/Hushvane_Config.h"
 #include "app/Hushvane_ConfigWatch.h"
+#include "app/Hushvane_InstallSafety.h"
+#include "app/Hushvane_LaunchSource.h"
 #include "app/Hushvane_Priority.h"
 #include "zel/library/core/file/Zel_File.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
+
+#include <vector>
 
 namespace NHushvane
 {
@@ -47,7 +51,7 @@ namespace NHushvane
 		return Taken;
 	}
 
-	bool gf_ReadConfigPatiently(CWorkerContextDriver &Context)
+	bool gf_ReadConfigPatiently(CWorkerContextDriver &Context, CStr *pError)
 	{
 		// An editor that has just saved the file may still hold it, and the reader asks for no
 		// sharing: a failed read of a file is tried again for a moment before it is reported.
@@ -67,89 +71,87 @@ namespace NHushvane
 			}
 			Sleep(gc_ConfigReadRetryMs);
 		}
-		return gf_RunGuarded(Context, [&] { gf_ReadConfig(Context); });
+		return gf_RunGuarded(Context, [&] { gf_ReadConfig(Context); }, pError);
 	}
 
 	namespace
 	{
-		constexpr ULONGLONG gc_FirstRetryMs = 5000;
-		constexpr ULONGLONG gc_LongestRetryMs = 300000;
+		constexpr ULONGLONG gc_HeldConfigRetryMs = 1000;
 
-		struct CDriverRestore
+		// True when the configuration can be read now (or is gone, which reads as empty).
+		bool fg_ConfigIsReadable()
 		{
-			bool m_bLost = false;
-			ULONGLONG m_NextAttempt = 0;
-			ULONGLONG m_RetryMs = gc_FirstRetryMs;
-		};
-
-		// The run lost its driver: says so once, then brings the driver up again (at once, then
-		// after 5 s, doubling up to 5 minutes, so a driver that stays broken does not fill the
-		// log) and sweeps, so that processes launched meanwhile get their class too. True when
-		// the channel is open again.
-		bool fg_RestoreDriver(CWorkerContextDriver &Context, CDriverRestore &Restore, FApplyPriority fApply)
-		{
-			if (!Restore.m_bLost)
+			try
 			{
-				Context.f_WriteLine(CStr("Lost the driver's device; bringing the driver up again\r\n"));
-				Restore = CDriverRestore();
-				Restore.m_bLost = true;
+				std::vector<char> Text;
+				gf_ReadConfigFile(gf_GetConfigPath(), Text);
+				return true;
 			}
-			if (GetTickCount64() < Restore.m_NextAttempt)
+			catch (...)
+			{
 				return false;
-			Restore.m_NextAttempt = GetTickCount64() + Restore.m_RetryMs;
-			Restore.m_RetryMs = Restore.m_RetryMs * 2 < gc_LongestRetryMs ? Restore.m_RetryMs * 2 : gc_LongestRetryMs;
-			bool bUp = false;
-			gf_RunGuarded(Context, [&] { bUp = gf_InitializeDriver(Context); });
-			if (!bUp)
-				return false;
-			Context.f_WriteLine(CStr("Driver up again\r\n"));
-			Restore.m_bLost = false;
-			gf_SweepProcesses(Context, fApply);
-			return true;
+			}
 		}
 	}
 
-	EWorkerRunEnd gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control, FApplyPriority fApply)
+	EWorkerRunEnd gf_RunWorker(CWorkerContextDriver &Context, ICWorkerControl &Control, FApplyPriority fApply, CProcessTable *pLastTable, CStr *pFailure)
 	{
 		Context.f_WriteLine(CStr("Launching\r\n"));
 		// Watched from before the read, so that an edit made while the table is read is not lost.
 		CConfigWatch Watch;
 		gf_StartConfigWatch(Watch, Context);
 
-		// An unreadable configuration (a folder named config, a locked file) is reported and
-		// the run goes on with an empty table: no process is changed on half a file.
-		if (!gf_ReadConfigPatiently(Context))
-			Context.f_GetProcessTable().f_Clear();
+		// An unreadable configuration (a folder named config, a locked file) is reported. The
+		// run goes on with the table it had before, if any, else with an empty one: no process
+		// is changed on half a file.
+		CProcessTable &Table = Context.f_GetProcessTable();
+		CStr ReadError;
+		bool bRead = gf_ReadConfigPatiently(Context, &ReadError);
+		bool bKept = !bRead && pLastTable && !pLastTable->f_IsEmpty();
+		if (!bRead)
+		{
+			Table = bKept ? std::move(*pLastTable) : CProcessTable();
+			CStr GoesOn("The run goes on with an empty table");
+			if (bKept)
+			{
+				GoesOn = CStr("Configuration could not be read; keeping the last table read until it can be");
+				Context.f_WriteLine(GoesOn + "\r\n");
+			}
+			Context.f_ReportEvent(ERunEvent::ConfigUnreadable, {NZel::NFile::gf_ShowPath(gf_GetConfigPath()), ReadError, GoesOn});
+		}
+		gf_LogChangeableConfig(Context);
 		// The administrator who just saved the file sees at once what the run made of it.
 		Context.f_Flush();
 
-		bool bDriverUp = false;
-		gf_RunGuarded(Context, [&] { bDriverUp = gf_InitializeDriver(Context); });
-		if (!bDriverUp)
-		{
-			Context.f_CloseChannel();
-			Context.f_WriteLine(CStr("Failed to initialize driver\r\n"));
-			return EWorkerRunEnd::Stopped;
-		}
-
 		EWorkerRunEnd End = EWorkerRunEnd::Stopped;
-		gf_RunGuarded(Context, [&] {
-			gf_SweepProcesses(Context, fApply);
-			CDriverRestore Restore;
+		bool bRan = gf_RunGuarded(Context, [&] {
+			CLaunchSource Source(Context, fApply);
+			Source.f_Begin();
+			ULONGLONG NextReadCheck = GetTickCount64() + gc_HeldConfigRetryMs;
 			while (!Control.f_IsStopRequested())
 			{
-				gf_DrainDriver(Context, fApply);
-				if (!Context.f_IsChannelOpen() && fg_RestoreDriver(Context, Restore, fApply))
-					continue;
-				if (Watch.f_IsChangeDue())
+				Source.f_Take();
+				// A kept table stands for a change still to be read: the run ends to read it as
+				// soon as the file can be read.
+				bool bReadAgain = false;
+				if (bKept && GetTickCount64() >= NextReadCheck)
+				{
+					NextReadCheck = GetTickCount64() + gc_HeldConfigRetryMs;
+					bReadAgain = fg_ConfigIsReadable();
+				}
+				if (bReadAgain || Watch.f_IsChangeDue())
 				{
 					End = EWorkerRunEnd::ConfigChanged;
 					break;
 				}
 				gf_WaitForWork(Context, Control, Watch);
 			}
-		});
+		}, pFailure);
+		if (!bRan)
+			End = EWorkerRunEnd::Failed;
 		Context.f_CloseChannel();
+		if (pLastTable && (bRead || bKept))
+			*pLastTable = std::move(Table);
 		if (End == EWorkerRunEnd::ConfigChanged)
 			Context.f_WriteLine(CStr("Configuration changed, reading it again\r\n"));
 		return End;

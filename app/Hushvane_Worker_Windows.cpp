@@ -5,6 +5,7 @@
 #include "app/Hushvane_WorkerContext.h"
 #include "app/Hushvane_WorkerRun.h"
 #include "zel/library/core/general/Zel_Exception.h"
+#include "zel/library/core/general/Zel_Format.h"
 #include "zel/library/core/general/Zel_Lock.h"
 
 #include <windows.h>
@@ -62,10 +63,32 @@ namespace NHushvane
 		{
 			// Without a log there is nothing to report to; the run cannot go on.
 		}
-		if (Context && gf_RunWorker(*Context, *this) == EWorkerRunEnd::ConfigChanged)
+		if (!Context)
+		{
+			Sleep(gc_WorkerEndPauseMs);
+			return false;
+		}
+		ULONGLONG Start = GetTickCount64();
+		CStr Failure;
+		EWorkerRunEnd End = gf_RunWorker(*Context, *this, gf_ApplyPriority, &fp_LastTable, &Failure);
+		if (End == EWorkerRunEnd::ConfigChanged)
 			return true;
-		Sleep(gc_WorkerEndPauseMs);
-		return false;
+		if (End == EWorkerRunEnd::Stopped || f_IsStopRequested())
+		{
+			Sleep(gc_WorkerEndPauseMs);
+			return false;
+		}
+		// An error ended the run while the service is meant to be working: a new run begins
+		// after a pause that doubles while runs keep failing at once, so that a lasting fault
+		// neither spins nor leaves the service running with nothing applied.
+		if (GetTickCount64() - Start > gc_FailedRunLongestPauseMs)
+			fp_FailedRunPauseMs = gc_FailedRunFirstPauseMs;
+		NZel::uint32 PauseMs = fp_FailedRunPauseMs;
+		fp_FailedRunPauseMs = PauseMs * 2 < gc_FailedRunLongestPauseMs ? PauseMs * 2 : gc_FailedRunLongestPauseMs;
+		Context->f_ReportEvent(ERunEvent::RunFailed, {Failure, CStr::CFormat("{}") << PauseMs / 1000});
+		Context.reset();
+		f_WaitForStop(PauseMs);
+		return true;
 	}
 
 	void CHushvane_Main::f_UninstallDrivers()

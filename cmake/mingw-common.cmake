@@ -2,6 +2,8 @@
 set(CMAKE_C_COMPILER ${HV_MINGW_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${HV_MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${HV_MINGW_PREFIX}-windres)
+# The message compiler of MinGW's binutils: the Event Log's message table.
+set(HV_WINDMC ${HV_MINGW_PREFIX}-windmc)
 set(CMAKE_FIND_ROOT_PATH /usr/${HV_MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

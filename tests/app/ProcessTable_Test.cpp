@@ -123,3 +123,24 @@ TEST(ProcessTable, WalksInKeyOrderAndClears)
 	EXPECT_TRUE(Table.f_Insert(CStr("a.exe"), 0x40));
 	EXPECT_TRUE(Table.f_CheckStructure());
 }
+
+TEST(ProcessTable, MovingHandsTheEntriesOverAndLeavesTheSourceEmpty)
+{
+	CProcessTable Kept;
+	Kept.f_Insert(CStr("a.exe"), 0x80);
+	Kept.f_Insert(CStr("b.exe"), 0x40);
+	CProcessTable Run(std::move(Kept));
+	EXPECT_TRUE(Kept.f_IsEmpty());
+	EXPECT_EQ(Kept.f_Find("a.exe"), nullptr);
+	ASSERT_EQ(Run.f_GetCount(), 2u);
+
+	// Assigning over a table with entries of its own releases those (ASan sees a leak otherwise).
+	CProcessTable Other;
+	Other.f_Insert(CStr("c.exe"), 0x20);
+	Other = std::move(Run);
+	EXPECT_TRUE(Run.f_IsEmpty());
+	EXPECT_EQ(Other.f_Find("c.exe"), nullptr);
+	ASSERT_NE(Other.f_Find("B.EXE"), nullptr);
+	EXPECT_EQ(Other.f_Find("B.EXE")->f_GetPriorityClass(), 0x40u);
+	EXPECT_TRUE(Other.f_CheckStructure());
+}

@@ -1,5 +1,6 @@
 // "hushvane.exe -CheckConfig" as an administrator's script runs it: standard output is a pipe,
 // the exit code tells clean (0), warnings (2) or unreadable (1).
+#include "tests/e2e/EveryoneWrite_Windows.h"
 #include "tests/e2e/ServiceSupport_Windows.h"
 
 #include <gtest/gtest.h>
@@ -68,4 +69,23 @@ TEST_F(CheckConfigE2E, AConfigThatCannotBeReadExitsWith1)
 	ASSERT_TRUE(CreateDirectoryA(gf_InProgramFolder("config").c_str(), nullptr));
 	EXPECT_EQ(f_Check(Output), 1u);
 	fg_ExpectParts(Output, {"The configuration cannot be read: ", "Result: unreadable (exit code 1)."});
+}
+
+TEST_F(CheckConfigE2E, AConfigOthersCanChangeIsAWarning)
+{
+	// Under Wine chmod o+w lets Everyone change a file or folder; a default tree is safe.
+	ASSERT_TRUE(gf_WriteFile(gf_InProgramFolder("config"), "hvchk_clean.exe belownormal\r\n"));
+	const std::string Changeable[] = {gf_InProgramFolder("config"), gf_ProgramFolder()};
+	for (const std::string &Path : Changeable)
+	{
+		CEveryoneMayWrite Writable(Path);
+		ASSERT_TRUE(Writable.f_IsSet()) << Path;
+		std::string Output;
+		EXPECT_EQ(f_Check(Output), 2u) << Path;
+		fg_ExpectParts(Output, {"1 warning:", "  permissions: users who are not administrators can change the configuration",
+			Path + " can be changed by Everyone; let only administrators change it", "Result: 1 warning (exit code 2)."});
+	}
+	std::string Output;
+	EXPECT_EQ(f_Check(Output), 0u) << "safe again";
+	fg_ExpectParts(Output, {"No warnings."});
 }

@@ -2,6 +2,7 @@
 #include "app/Hushvane_DriverDeploy.h"
 #include "app/Hushvane_FsRedirection.h"
 #include "KvWin/KvWindowsHandles.h"
+#include "tests/e2e/EveryoneWrite_Windows.h"
 #include "tests/e2e/WorkerSupport_Windows.h"
 #include "zel/library/core/general/Zel_Exception.h"
 
@@ -333,8 +334,10 @@ TEST_F(DeployTest, NewImageWhileTheRunningDriverCannotBeStoppedIsReported)
 		ASSERT_TRUE(gf_HoldDriverUnload(hDevice.f_Get(), true));
 		ASSERT_TRUE(gf_FeedProcessEvent(hDevice.f_Get(), 4, 777, true));
 	}
-	// A different image is installed; the loaded one is moved out of its way first.
+	// A different image is installed; the loaded one is moved out of its way first. The prefix is
+	// kept between runs, and the last run could not delete its moved image: its driver held it.
 	const std::string Loaded = gf_InstalledImagePath() + ".loaded";
+	DeleteFileA(Loaded.c_str());
 	ASSERT_TRUE(MoveFileA(gf_InstalledImagePath().c_str(), Loaded.c_str())) << GetLastError();
 	ASSERT_TRUE(gf_WriteFile(gf_InstalledImagePath(), "an older image"));
 
@@ -447,4 +450,44 @@ TEST_F(DeployTest, WithoutSystemRootTheImageStillGoesToTheWindowsFolder)
 		EXPECT_TRUE(NHushvane::gf_DeployDriver(true, RebootNeeded));
 	}
 	EXPECT_EQ(fg_Content(gf_InstalledImagePath()), m_SourceImage);
+}
+
+TEST_F(DeployTest, AnImageOthersCanChangeIsNeitherCopiedNorStarted)
+{
+	// Under Wine chmod o+w lets Everyone change a file or folder; the default tree is safe.
+	const std::string Changeable[] = {fg_SourceImage(), gf_ProgramFolder()};
+	for (const std::string &Path : Changeable)
+	{
+		const std::vector<std::string> Refusal = {"Driver not deployed from an unsafe place: " + Path + " can be changed by Everyone\r\n"};
+		{
+			CEveryoneMayWrite Writable(Path);
+			ASSERT_TRUE(Writable.f_IsSet()) << Path;
+			CCollectingContext Context;
+			EXPECT_FALSE(NHushvane::gf_InitializeDriver(Context)) << Path;
+			EXPECT_EQ(Context.m_Lines, Refusal);
+			EXPECT_FALSE(gf_FileExists(gf_InstalledImagePath())) << "copied from " << Path;
+			EXPECT_FALSE(gf_DriverServiceExists());
+		}
+
+		// Installed while it was safe, the same image is not started once it no longer is,
+		// although the installed copy is still identical.
+		CCollectingContext Safe;
+		ASSERT_TRUE(NHushvane::gf_InitializeDriver(Safe)) << Path;
+		Safe.f_CloseChannel();
+		ASSERT_TRUE(NHushvane::gf_StopDriverService());
+		{
+			CEveryoneMayWrite Writable(Path);
+			ASSERT_TRUE(Writable.f_IsSet()) << Path;
+			CCollectingContext Context;
+			EXPECT_FALSE(NHushvane::gf_InitializeDriver(Context)) << Path;
+			EXPECT_EQ(Context.m_Lines, Refusal);
+			EXPECT_EQ(gf_DriverServiceState(), DWORD(SERVICE_STOPPED)) << "started from " << Path;
+			EXPECT_FALSE(Context.f_IsChannelOpen());
+		}
+		CCollectingContext Again;
+		EXPECT_TRUE(NHushvane::gf_InitializeDriver(Again)) << "safe again";
+		EXPECT_TRUE(Again.m_Lines.empty());
+		Again.f_CloseChannel();
+		gf_RemoveDriverCompletely();
+	}
 }

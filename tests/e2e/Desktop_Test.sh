@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Desktop behaviour of hushvane.exe as real windows under X (Xvfb) with xdotool: the help box,
-# the failure boxes of the commands, the configuration check's box, and program mode's tray icon
-# with its menu.
+# the failure boxes of the commands (an unsafe installation among them), the configuration
+# check's box, and program mode's tray icon with its menu.
 #   Desktop_Test.sh <case> <hushvane.exe> <wine prefix>
 # Needs DISPLAY; exits 77 (skipped) without one or without xdotool.
 set -uo pipefail
@@ -98,6 +98,17 @@ case $case_name in
     # An earlier row wins: this registers (and succeeds silently), it does not run the service.
     expect_no_box 0 -Service -AddService
     expect_no_box 0 -RemoveService
+    ;;
+  UnsafeInstallBox)
+    # A program folder Everyone may change (Wine shows o+w so) is not registered: the box says
+    # so, the exit code is 1, and there is no service afterwards.
+    remove_service
+    chmod o+w "$work"
+    expect_box Error 1 -AddService
+    (cd "$work" && timeout 120 "$wine" sc query Hushvane >/dev/null 2>&1 </dev/null) && fail "a service was registered"
+    chmod o-w "$work"
+    expect_no_box 0 -AddService
+    remove_service
     ;;
   CheckConfigBox)
     # Without a standard output or a console to write to, the report comes in a box.

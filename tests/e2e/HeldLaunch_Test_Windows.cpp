@@ -39,8 +39,8 @@ namespace
 			EXPECT_TRUE(gf_WriteFile(gf_InProgramFolder("config"), Config));
 			m_pWorker = std::make_unique<NHushvane::CTCPF_MainWin32>();
 			m_pWorker->f_Start();
-			CKvFileHandle hDevice;
-			EXPECT_TRUE(gf_WaitUntil([&] { hDevice = gf_OpenHushvaneDevice(); return hDevice.f_IsValid(); }, 30000));
+			CKvFileHandle hDevice = gf_WaitForDevice();
+			EXPECT_TRUE(hDevice.f_IsValid());
 			return hDevice;
 		}
 

@@ -71,8 +71,7 @@ int main(int argc, char **argv)
 
 	auto pWorker = std::make_unique<NHushvane::CTCPF_MainWin32>();
 	pWorker->f_Start();
-	CKvFileHandle hDevice;
-	gf_WaitUntil([&] { hDevice = gf_OpenHushvaneDevice(); return hDevice.f_IsValid(); }, 30000);
+	CKvFileHandle hDevice = gf_WaitForDevice();
 	if (!hDevice.f_IsValid())
 	{
 		std::printf("driver did not come up; no figures\n");

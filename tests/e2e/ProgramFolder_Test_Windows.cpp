@@ -158,9 +158,8 @@ TEST_P(ProgramFolder, FindsConfigDriverImageAndLogBesideItself)
 	// The log lines reach the file within the log's flush time.
 	EXPECT_TRUE(gf_WaitUntil([] { return fg_LogHas("Added process hvpf_run.exe with priority high\r\n"); }, 30000))
 		<< "no log beside the program naming the configured process";
-	CKvFileHandle hDevice;
-	ASSERT_TRUE(gf_WaitUntil([&] { hDevice = gf_OpenHushvaneDevice(); return hDevice.f_IsValid(); }, 30000))
-		<< "the driver image beside the program was not installed";
+	CKvFileHandle hDevice = gf_WaitForDevice();
+	ASSERT_TRUE(hDevice.f_IsValid()) << "the driver image beside the program was not installed";
 	CChildProcess Child("hvpf_run.exe");
 	ASSERT_TRUE(Child.f_IsRunning());
 	ASSERT_TRUE(gf_FeedProcessEvent(hDevice.f_Get(), GetCurrentProcessId(), Child.f_GetId(), true));

@@ -176,3 +176,29 @@ TEST_F(ReloadE2E, APausedServiceDoesNotReloadAndContinueReadsTheEditOnce)
 	EXPECT_EQ(gf_ReadLogs().size(), Before + 1);
 	f_ExpectLaunchGets("hvrl_paused.exe", IDLE_PRIORITY_CLASS);
 }
+
+TEST_F(ReloadE2E, AConfigHeldOpenAfterASaveKeepsTheOldTableUntilItIsReleased)
+{
+	f_AddAndStart();
+	size_t Before = gf_ReadLogs().size();
+	{
+		// Saved in place by a program that then keeps the file open, sharing nothing, for 3 s:
+		// the reload cannot read it, and the run goes on with the table it had.
+		ULONGLONG Start = GetTickCount64();
+		CKvFileHandle hHolder(CreateFileA(gf_InProgramFolder("config").c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+		ASSERT_TRUE(hHolder.f_IsValid());
+		std::string Content = "hvrl_keep.exe idle\r\n";
+		DWORD Written = 0;
+		ASSERT_TRUE(WriteFile(hHolder.f_Get(), Content.data(), DWORD(Content.size()), &Written, nullptr));
+		ASSERT_TRUE(gf_WaitUntil([&] { return fg_LogHas(Before, "Configuration could not be read; keeping the last table read until it can be\r\n"); }, 2500))
+			<< "the reload keeps the table it had";
+		f_ExpectLaunchGets("hvrl_keep.exe", HIGH_PRIORITY_CLASS);
+		EXPECT_LT(GetTickCount64() - Start, 3000u) << "the check ran past the hold";
+		while (GetTickCount64() - Start < 3000)
+			Sleep(50);
+	}
+	// Released: the file is read again without another edit, and the new class applies.
+	EXPECT_TRUE(gf_WaitUntil([&] { return fg_LogHas(Before + 1, fg_Added("hvrl_keep.exe", "idle")); }, 5000)) << "read again once released";
+	EXPECT_TRUE(fg_LogHas(Before, "Configuration changed, reading it again\r\n"));
+	f_ExpectLaunchGets("hvrl_keep.exe", IDLE_PRIORITY_CLASS);
+}

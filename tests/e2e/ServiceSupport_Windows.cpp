@@ -20,6 +20,24 @@ namespace NHushvaneTest
 			}
 			return nullptr;
 		}
+
+		// The texts of a box's static controls: its icon has none, its message is one of them.
+		std::string fg_BoxText(HWND hBox)
+		{
+			std::string Text;
+			for (HWND hChild = FindWindowExA(hBox, nullptr, "Static", nullptr); hChild; hChild = FindWindowExA(hBox, hChild, "Static", nullptr))
+			{
+				char Buffer[4096] = {};
+				GetWindowTextA(hChild, Buffer, int(sizeof(Buffer)));
+				Text += Buffer;
+			}
+			return Text;
+		}
+	}
+
+	bool gf_CanShowBoxes()
+	{
+		return GetEnvironmentVariableA("DISPLAY", nullptr, 0) > 0;
 	}
 
 	CKvServiceHandle gf_OpenService(DWORD Access)
@@ -107,7 +125,8 @@ namespace NHushvaneTest
 		}
 	}
 
-	DWORD gf_RunHushvane(const std::string &Arguments, const std::string &Folder, const char *pAnswerCaption, int *pBoxes, std::string *pOutput)
+	DWORD gf_RunHushvane(const std::string &Arguments, const std::string &Folder, const char *pAnswerCaption, int *pBoxes, std::string *pOutput,
+		std::string *pBoxText)
 	{
 		std::string Program = Folder + "\\hushvane.exe";
 		std::string CommandLine = "\"" + Program + "\" " + Arguments;
@@ -154,10 +173,14 @@ namespace NHushvaneTest
 				break;
 			}
 			HWND hBox = fg_FindProcessWindow(Info.dwProcessId, pAnswerCaption);
-			if (hBox && hBox != hAnswered)
+			// A box gets its caption before its message: one without a message yet is read again.
+			std::string Text = hBox && hBox != hAnswered && pBoxText ? fg_BoxText(hBox) : std::string();
+			if (hBox && hBox != hAnswered && (!pBoxText || !Text.empty()))
 			{
 				if (pBoxes)
 					++*pBoxes;
+				if (pBoxText)
+					*pBoxText = Text;
 				hAnswered = hBox; // closing takes a moment; count each box once
 				PostMessageA(hBox, WM_CLOSE, 0, 0);
 			}

@@ -29,7 +29,11 @@ namespace NHushvaneTest
 	// could not be run or did not end in time). A box with the caption pAnswerCaption is answered
 	// as a user would, and counted in *pBoxes. Without a display Wine shows no box: the call
 	// returns at once and only the exit code tells. With pOutput the program's standard output
-	// is a pipe, and what it wrote lands there.
+	// is a pipe, and what it wrote lands there. With pBoxText the text of the last box answered
+	// lands there.
 	DWORD gf_RunHushvane(const std::string &Arguments, const std::string &Folder = gf_ProgramFolder(), const char *pAnswerCaption = "Error",
-		int *pBoxes = nullptr, std::string *pOutput = nullptr);
+		int *pBoxes = nullptr, std::string *pOutput = nullptr, std::string *pBoxText = nullptr);
+
+	// True when boxes can be shown (an X display): without one Wine returns from a box at once.
+	bool gf_CanShowBoxes();
 }

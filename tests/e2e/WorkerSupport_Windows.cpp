@@ -226,6 +226,13 @@ namespace NHushvaneTest
 		}
 	}
 
+	CKvFileHandle gf_WaitForDevice(DWORD TimeoutMs)
+	{
+		CKvFileHandle hDevice;
+		gf_WaitUntil([&] { hDevice = gf_OpenHushvaneDevice(); return hDevice.f_IsValid(); }, TimeoutMs);
+		return hDevice;
+	}
+
 	CChildProcess::CChildProcess(const std::string &Name, bool bSuspended)
 	{
 		std::string Path = gf_InProgramFolder(Name);

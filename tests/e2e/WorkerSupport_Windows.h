@@ -51,6 +51,8 @@ namespace NHushvaneTest
 	void gf_ClearLogs();
 
 	bool gf_WaitUntil(const std::function<bool()> &Condition, DWORD TimeoutMs);
+	// The driver's device, once it can be opened; invalid when it could not be within the time.
+	CKvFileHandle gf_WaitForDevice(DWORD TimeoutMs = 30000);
 
 	// A child process started from a copy of the waiting helper under Name; ended (and waited
 	// for) when the object goes. A suspended one has not run a single instruction of its own
@@ -84,11 +86,26 @@ namespace NHushvaneTest
 	// had not ended when the bound ran out.
 	size_t gf_EndChildren(const std::vector<std::unique_ptr<CChildProcess>> &Children, DWORD TimeoutMs = 30000);
 
-	// A worker context whose log is a list of lines.
+	// An event as a run reported it: its kind and its inserts.
+	struct CCollectedEvent
+	{
+		NHushvane::ERunEvent m_Kind;
+		std::vector<std::string> m_Inserts;
+	};
+
+	// A worker context whose log is a list of lines and whose events are a list too.
 	class CCollectingContext : public NHushvane::CWorkerContextDriver
 	{
 	public:
 		void f_WriteLine(NZel::NStr::CStr Line) override { m_Lines.emplace_back(Line.f_GetStr(), size_t(Line.f_GetLen())); }
+		void f_ReportEvent(NHushvane::ERunEvent Kind, std::initializer_list<NZel::NStr::CStr> Inserts) override
+		{
+			CCollectedEvent Event{Kind, {}};
+			for (const NZel::NStr::CStr &Insert : Inserts)
+				Event.m_Inserts.emplace_back(Insert.f_GetStr(), size_t(Insert.f_GetLen()));
+			m_Events.push_back(std::move(Event));
+		}
 		std::vector<std::string> m_Lines;
+		std::vector<CCollectedEvent> m_Events;
 	};
 }

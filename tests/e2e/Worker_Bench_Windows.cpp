@@ -85,8 +85,7 @@ int main()
 	Watchdog.f_Section("worker start", 60000);
 	auto pWorker = std::make_unique<NHushvane::CTCPF_MainWin32>();
 	pWorker->f_Start();
-	CKvFileHandle hDevice;
-	gf_WaitUntil([&] { hDevice = gf_OpenHushvaneDevice(); return hDevice.f_IsValid(); }, 30000);
+	CKvFileHandle hDevice = gf_WaitForDevice();
 	Sleep(500);
 	if (!hDevice.f_IsValid())
 	{

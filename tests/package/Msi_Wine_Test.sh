@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Msi_Wine_Test.sh <source root> <work folder>: the x64 MSI of the release in a fresh Wine prefix.
-#   msiexec /i /qn     installs the files, registers the service as -AddService does, starts it and
-#                      its driver; the worker's log appears
+#   msiexec /i /qn     installs the files, registers the service and its event source as
+#                      -AddService does, starts it and its driver; the worker's log appears
 #   an edited config   survives msiexec /i /qn of a package with a higher version (major upgrade),
 #                      which the upgraded service reads; the older package then refuses to install
 #   msiexec /x /qn     stops and removes the service and the kernel service, takes the driver image
@@ -35,6 +35,7 @@ w() { timeout 300 "$wine" "$@" </dev/null 2>/dev/null | tr -d '\r'; return "${PI
 msiexec() { local log=$1; shift; timeout 600 "$wine" msiexec "$@" /qn /l*v "$(win_path "$logs/$log")" </dev/null >/dev/null 2>&1; }
 service_key() { w reg query "HKLM\\System\\CurrentControlSet\\Services\\$1" "${@:2}"; }
 reg_value() { service_key "$1" /v "$2" | sed -nE "s/^ +$2 +REG_[A-Z_]+ +//p"; }
+event_source_value() { service_key 'EventLog\Application\Hushvane' /v "$1" | sed -nE "s/^ +$1 +REG_[A-Z_]+ +//p"; }
 # wait_for <seconds> <command...>: true once the command succeeds.
 wait_for() {
   local limit=$1; shift
@@ -54,7 +55,7 @@ upgrade_msi=$(win_path "$work/hushvane-$upgrade_version-x64.msi")
 
 # --- Install -------------------------------------------------------------------------------------
 msiexec install.log /i "$msi" || fault "msiexec /i exited with $?"
-for f in hushvane.exe hushvane.exe.debug Hushvane.x64.sys Hushvane.x86.sys README.txt config; do
+for f in hushvane.exe hushvane.exe.debug Hushvane.x64.sys Hushvane.x86.sys README.txt LICENSE config; do
   cmp -s "$dist/x64/$f" "$program_dir/$f" || fault "installed $f differs from the release's"
 done
 [ "$(reg_value Hushvane ImagePath)" = '"C:/Program Files/Hushvane/hushvane.exe" -Service Hushvane' ] \
@@ -65,6 +66,9 @@ done
 [ "$(reg_value Hushvane DisplayName)" = Hushvane ] || fault "service display name is $(reg_value Hushvane DisplayName)"
 [ "$(reg_value Hushvane Description)" = "Sets the priority class of processes at process launch." ] \
   || fault "service description is $(reg_value Hushvane Description)"
+[ "$(event_source_value EventMessageFile)" = 'C:\Program Files\Hushvane\hushvane.exe' ] \
+  || fault "the event source's message file is $(event_source_value EventMessageFile)"
+[ "$(event_source_value TypesSupported)" = 0x7 ] || fault "the event source supports types $(event_source_value TypesSupported)"
 wait_for 30 running Hushvane || fault "the service is not running after install"
 wait_for 30 running HushvaneDriver || fault "the kernel service HushvaneDriver is not running after install"
 cmp -s "$dist/x64/Hushvane.x64.sys" "$drivers_dir/Hushvane.x64.sys" || fault "System32\\drivers holds no copy of the driver image"
@@ -89,6 +93,7 @@ w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep
 msiexec uninstall.log /x "$upgrade_msi" || fault "msiexec /x exited with $?"
 service_key Hushvane >/dev/null && fault "the service Hushvane is still registered"
 service_key HushvaneDriver >/dev/null && fault "the kernel service HushvaneDriver is still registered"
+service_key 'EventLog\Application\Hushvane' >/dev/null && fault "the event source Hushvane is still registered"
 [ -e "$drivers_dir/Hushvane.x64.sys" ] && fault "System32\\drivers\\Hushvane.x64.sys is still there"
 left=$(cd "$program_dir" && find . -mindepth 1 ! -path './Log/*' | LC_ALL=C sort | tr '\n' ' ')
 [ "$left" = "./Log ./config " ] || fault "left in the program folder: $left"

@@ -12,7 +12,9 @@ mode=$1 root=$2 work=$3 test_driver=$4
 . "$(dirname "$0")/Package_Support.sh"
 package_open "$work"
 archs=(x64 x86)
-folder_files=(Hushvane.x64.sys Hushvane.x86.sys README.txt config hushvane.exe hushvane.exe.debug)
+folder_files=(Hushvane.x64.sys Hushvane.x86.sys LICENSE README.txt config hushvane.exe hushvane.exe.debug test-signing.crt)
+# Installed by the MSI: the folder's files but the test certificate.
+msi_files=(Hushvane.x64.sys Hushvane.x86.sys LICENSE README.txt config hushvane.exe hushvane.exe.debug)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -38,6 +40,10 @@ check_layout() {
       fault "$arch/config holds an entry"
     fi
     grep -q "Hushvane $version" "$dist/$arch/README.txt" || fault "$arch/README.txt does not name version $version"
+    # The licence travels with every copy, and README.txt says what it is.
+    diff <(tr -d '\r' <"$dist/$arch/LICENSE") "$root/LICENSE" >/dev/null || fault "$arch/LICENSE is not the project's licence"
+    grep -q "MIT licence" "$dist/$arch/README.txt" || fault "$arch/README.txt does not name the licence"
+    cmp -s "$dist/$arch/test-signing.crt" "$dist/test-signing.crt" || fault "$arch/test-signing.crt is not the release's test certificate"
     check_debug_link "$dist/$arch/hushvane.exe"
     check_msi "$arch"
   done
@@ -49,8 +55,8 @@ check_layout() {
 }
 
 # The MSI's tables, for both architectures (Wine installs only the x64 one here): its platform and
-# folder, the folder's files, the service, the config that is never replaced nor removed, and
-# the failure actions.
+# folder, the folder's files, the service, the config that is never replaced nor removed, the
+# folder's inherited permissions, and the failure actions.
 check_msi() {
   local arch=$1 msi=$dist/hushvane-$version-$1.msi template folder attributes
   table() { msiinfo export "$msi" "$1" | tr -d '\r'; }
@@ -61,13 +67,21 @@ check_msi() {
   fi
   msiinfo suminfo "$msi" | tr -d '\r' | grep -qx "Template: $template;1033" || fault "$arch MSI is not for the $template platform"
   table Directory | grep -qP "^INSTALLDIR\t$folder\tHushvane$" || fault "$arch MSI does not install to $folder\\Hushvane"
-  diff <(printf '%s\n' "${folder_files[@]}" | LC_ALL=C sort) \
+  diff <(printf '%s\n' "${msi_files[@]}" | LC_ALL=C sort) \
        <(table File | tail -n +4 | cut -f3 | LC_ALL=C sort) >/dev/null \
     || fault "$arch MSI does not hold the files of $arch/"
   table ServiceInstall | grep -qP '^\w+\tHushvane\tHushvane\t16\t2\t1\t\t\t\t\t-Service Hushvane\tProgram\tSets the priority class of processes at process launch\.$' \
     || fault "$arch MSI does not register the service as -AddService does"
   table Component | grep -qP "^Config\t\S+\tINSTALLDIR\t$attributes\t" \
     || fault "$arch MSI may replace or remove config"
+  # The folder keeps the permissions it inherits from Program Files, where only administrators
+  # change what the service runs as SYSTEM: no table sets permissions of its own.
+  local permissions
+  for permissions in LockPermissions MsiLockPermissionsEx; do
+    if msiinfo tables "$msi" | tr -d '\r' | grep -qx "$permissions" && [ -n "$(table "$permissions" | tail -n +4)" ]; then
+      fault "$arch MSI sets permissions of its own ($permissions)"
+    fi
+  done
   table MsiServiceConfigFailureActions | grep -qP '^\w+\tHushvane\t5\t86400\tRebooting the server in response to crash of Hushvane crash\.\t\t1\[~\]1\[~\]0\t0\[~\]0\[~\]0\tProgram$' \
     || fault "$arch MSI lacks the service's failure actions"
 }

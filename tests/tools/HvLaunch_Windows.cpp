@@ -4,10 +4,12 @@
 //                                            seconds) and print "<name> <pid>" per line
 //   hvlaunch feed <pid> [0|1]                hand one creation (1, default) or exit (0) record
 //                                            for <pid> to the test driver's process-notify routine
-//   hvlaunch run [--settle ms] <seconds> <exe>...
-//                                            spawn each program and feed its creation, wait for
-//                                            the settle time (default 1000 ms), then print a table
-//                                            of name, process id and priority class, and end them
+//   hvlaunch run [--settle ms] [--no-feed] <seconds> <exe>...
+//                                            spawn each program and feed its creation (not with
+//                                            --no-feed: a service without its driver sees real
+//                                            launches itself), wait for the settle time (default
+//                                            1000 ms), then print a table of name, process id and
+//                                            priority class, and end them
 //   hvlaunch class <pid>...                  print "<pid> <priority word>" per process
 //   hvlaunch wait-device <seconds>           wait until the driver's device can be opened
 //
@@ -93,7 +95,7 @@ namespace
 
 	int fg_Usage()
 	{
-		std::fprintf(stderr, "usage: hvlaunch spawn <seconds> <exe>... | feed <pid> [0|1] | run [--settle ms] <seconds> <exe>... | class <pid>... | wait-device <seconds>\n");
+		std::fprintf(stderr, "usage: hvlaunch spawn <seconds> <exe>... | feed <pid> [0|1] | run [--settle ms] [--no-feed] <seconds> <exe>... | class <pid>... | wait-device <seconds>\n");
 		return 2;
 	}
 
@@ -164,17 +166,28 @@ namespace
 	{
 		int Arg = 2;
 		DWORD SettleMs = 1000;
-		if (Arg + 1 < argc && std::strcmp(argv[Arg], "--settle") == 0)
+		bool bFeed = true;
+		for (;;)
 		{
-			SettleMs = DWORD(std::strtoul(argv[Arg + 1], nullptr, 10));
-			Arg += 2;
+			if (Arg + 1 < argc && std::strcmp(argv[Arg], "--settle") == 0)
+			{
+				SettleMs = DWORD(std::strtoul(argv[Arg + 1], nullptr, 10));
+				Arg += 2;
+			}
+			else if (Arg < argc && std::strcmp(argv[Arg], "--no-feed") == 0)
+			{
+				bFeed = false;
+				++Arg;
+			}
+			else
+				break;
 		}
 		if (Arg + 1 >= argc)
 			return fg_Usage();
 		const char *pSeconds = argv[Arg++];
 
-		CKvFileHandle hDevice = fg_OpenDevice();
-		if (!hDevice.f_IsValid())
+		CKvFileHandle hDevice;
+		if (bFeed && !(hDevice = fg_OpenDevice()).f_IsValid())
 			return fg_Fail("opening the driver's device");
 
 		std::vector<CLaunched> Launched(size_t(argc - Arg));
@@ -182,7 +195,7 @@ namespace
 		{
 			if (!fg_Spawn(pSeconds, argv[Arg + int(i)], Launched[i]))
 				return fg_Fail("CreateProcess");
-			if (!fg_Feed(hDevice.f_Get(), Launched[i].m_ProcessId, true))
+			if (bFeed && !fg_Feed(hDevice.f_Get(), Launched[i].m_ProcessId, true))
 				return fg_Fail("the feed request");
 		}
 		Sleep(SettleMs);

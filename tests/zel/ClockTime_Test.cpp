@@ -210,3 +210,17 @@ TEST(ClockTime, MulDivIsExactForLargeOperands)
 		EXPECT_EQ(gf_MulDivPortable(Case.m_Value, Case.m_Multiplier, Case.m_Divisor), Case.m_Expected) << Case.m_Value;
 	}
 }
+
+TEST(ClockTime, MillisecondFractionsGiveTheirMillisecondsBack)
+{
+	// A fraction cut from milliseconds * (fraction per second / 1000) reads back one less for
+	// most values; the middle of the millisecond reads back exactly.
+	for (uint32 Milliseconds : {0u, 1u, 42u, 99u, 100u, 500u, 998u, 999u})
+	{
+		CCalendarTime Calendar;
+		Calendar.m_Fraction = CCalendarTime::fs_FractionOfMilliseconds(Milliseconds);
+		EXPECT_EQ(Calendar.f_GetMilliseconds(), Milliseconds);
+		EXPECT_LT(Calendar.m_Fraction, gc_FractionPerSecond);
+	}
+}
+

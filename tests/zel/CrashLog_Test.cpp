@@ -79,7 +79,8 @@ TEST(CrashLog, FileNamesFromTheLocalTime)
 	Local.m_Minute = 3;
 	Local.m_Second = 7;
 	Local.m_Fraction = NTime::gc_FractionPerSecond / 1000 * 42 + 1000;
-	CCrashFileNames const Names = gf_MakeCrashFileNames(CStr("C:/Program Files/Hushvane"), Local);
+	CCrashFileNames Names;
+	gf_MakeCrashFileNames(Names, "C:/Program Files/Hushvane", Local);
 	EXPECT_STREQ(Names.m_CrashLog.f_GetStr(), "C:/Program Files/Hushvane/CrashLog_2009-03-05_14.03.07.042.txt");
 	EXPECT_STREQ(Names.m_FullDump.f_GetStr(), "C:/Program Files/Hushvane/FullDump_2009-03-05_14.03.07.042.dmp");
 	EXPECT_STREQ(Names.m_MiniDump.f_GetStr(), "C:/Program Files/Hushvane/MiniDump_2009-03-05_14.03.07.042.dmp");
@@ -149,12 +150,15 @@ TEST(CrashLog, BoxTextNamesTheFiles)
 	std::string const Files = "\nAlong with a description of what you were doing when the program crashed.\n\nD:/App/CrashLog_x.txt\n"
 							  "D:/App/MiniDump_x.dmp\n\nAlso please save the following crash log file for future reference:\n\n"
 							  "D:/App/FullDump_x.dmp";
-	EXPECT_EQ(std::string(gf_MakeCrashBoxText(Settings, Names, false).f_GetStr()),
-		"The program" + Body + CCrashSettings::mc_pDefaultSupportAddress + Files);
+	auto fBoxText = [&](bool bAskContinue) {
+		CStr Text;
+		gf_AppendCrashBoxText(Text, Settings, Names, bAskContinue);
+		return std::string(Text.f_GetStr());
+	};
+	EXPECT_EQ(fBoxText(false), "The program" + Body + CCrashSettings::mc_pDefaultSupportAddress + Files);
 	Settings.fp_CrashProgramName = "Hushvane";
 	Settings.fp_CrashSupportAddress = "a@b.example";
-	EXPECT_EQ(std::string(gf_MakeCrashBoxText(Settings, Names, true).f_GetStr()),
-		"Hushvane" + Body + "a@b.example" + Files + "\n\nDo you want to continue execution?");
+	EXPECT_EQ(fBoxText(true), "Hushvane" + Body + "a@b.example" + Files + "\n\nDo you want to continue execution?");
 }
 
 TEST(WatchdogParts, StallDiscountsTheWatchsOwnGaps)

@@ -1,6 +1,7 @@
 #include "zel/library/core/general/Zel_Exception.h"
 #include "zel/library/core/general/Zel_Format.h"
 #include "zel/library/core/runtime/Zel_Sys_Debug.h"
+#include "tests/zel/StrTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -160,6 +161,16 @@ TEST(Exception, DiagnosticLineAndMessageCut)
 	CException Copy(Made);
 	EXPECT_STREQ(Copy.f_GetMessage(), Made.f_GetMessage());
 	EXPECT_TRUE(Capture.f_Pieces.empty());
+}
+
+TEST(Exception, MadeWhileTheHeapRefusesEverythingItStillCarriesItsMessage)
+{
+	// An out-of-memory exception is made exactly when no string can be had for its line: the
+	// message is kept, and the line is left out rather than failing, or recursing, in turn.
+	CDebugCapture Capture;
+	NZelTest::CHeapFailureScope NoMemory(0);
+	CExceptionMemory Made(CThrowRecord{"CExceptionMemory", "b.cpp", 7, "NZel::g", "Out of memory"});
+	EXPECT_STREQ(Made.f_GetMessage(), "Out of memory");
 }
 
 TEST(Exception, SystemErrorMessage)

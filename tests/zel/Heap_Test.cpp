@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -325,8 +327,71 @@ namespace
 		void *p = pHeap->f_Alloc(100);
 		EXPECT_TRUE(pHeap->f_Owns(p));
 		pHeap->f_Free(p);
-		pHeap->f_Free(p); // a second free of a merged block is refused
 		EXPECT_TRUE(gf_HeapIsSound(*pHeap));
+	}
+
+	// A commit the system refuses throws CExceptionMemory with the system's text before the heap
+	// changes anything: the heap stays sound, what was live keeps its contents, and the same
+	// request succeeds once commits are allowed again.
+	TEST(Heap, RefusedCommitThrowsAndLeavesTheHeapAsItWas)
+	{
+		struct CRow
+		{
+			const char *m_pName;
+			umint m_Request;
+			bool m_bFresh;  // no chunk yet: the first commit is the new chunk's
+			bool m_bResize; // each step grows the last live block into Request
+		} const Rows[] = {
+			{"new chunk of the 8-bit class", 100, true, false},
+			{"carving the 8-bit class past its committed runs", 1000, false, false},
+			{"carving the 16-bit class past its committed runs", 70000, false, false},
+			{"new chunk of the large class", 3000000, true, false},
+			{"resize keeping contents into the large class", 3000000, false, true},
+		};
+		for (CRow const &Row : Rows)
+		{
+			auto pHeap = gf_MakeHeap();
+			std::vector<void *> Live;
+			Live.reserve(20000); // nothing below may need the process heap
+			umint const Filled = Row.m_bResize ? 100 : Row.m_Request;
+			if (!Row.m_bFresh)
+			{
+				Live.push_back(pHeap->f_Alloc(Filled));
+				gf_Fill(Live.back(), Filled, 0);
+			}
+			char Message[256] = {};
+			NZel::NSys::gf_Mem_RefuseNextCommits(1);
+			for (int i = 0; i < 10000 && !Message[0]; ++i)
+			{
+				try
+				{
+					if (Row.m_bResize)
+						Live.back() = pHeap->f_Resize(Live.back(), Row.m_Request);
+					else
+						Live.push_back(pHeap->f_Alloc(Row.m_Request));
+					gf_Fill(Live.back(), Filled, unsigned(Live.size() - 1));
+				}
+				catch (NZel::NException::CExceptionMemory const &Exception)
+				{
+					std::snprintf(Message, sizeof(Message), "%s", Exception.f_GetMessage());
+				}
+			}
+			NZel::NSys::gf_Mem_RefuseNextCommits(0);
+			SCOPED_TRACE(Row.m_pName);
+			EXPECT_EQ(std::string(Message).rfind("Windows returned an error from VirtualAlloc: ", 0), 0u) << Message;
+			EXPECT_TRUE(gf_HeapIsSound(*pHeap));
+			for (size_t i = 0; i < Live.size(); ++i)
+				EXPECT_TRUE(gf_HasPattern(Live[i], Filled, unsigned(i))) << i;
+			void *p = Row.m_bResize ? pHeap->f_Resize(Live.back(), Row.m_Request) : pHeap->f_Alloc(Row.m_Request);
+			ASSERT_NE(p, nullptr);
+			if (Row.m_bResize)
+				Live.back() = p;
+			else
+				Live.push_back(p);
+			for (void *q : Live)
+				pHeap->f_Free(q);
+			EXPECT_TRUE(gf_HeapIsSound(*pHeap));
+		}
 	}
 
 	TEST(Heap, ChunkWalkHoldsAfterRandomOperations)

@@ -3,9 +3,11 @@
 
 #include "zel/library/core/general/Zel_System.h"
 #include "zel/library/core/general/Zel_ThreadPlacement.h"
+#include "zel/library/core/runtime/Zel_Sys_Memory.h"
 
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +34,68 @@ namespace
 		EXPECT_EQ(Heap.f_FindChunk(pMalloc), nullptr);
 		std::free(pMalloc);
 		EXPECT_TRUE(gf_HeapIsSound(Heap));
+	}
+
+	// Every throwing form of operator new throws std::bad_alloc when the heap cannot serve the
+	// request, whether it is larger than any reservation can be or the system refuses the
+	// commit; the nothrow forms return null. Afterwards the heap is sound and serves the request.
+	TEST(ProcessHeap, OutOfMemoryIsBadAllocFromEveryFormOfNew)
+	{
+		constexpr std::align_val_t c_Align{64};
+		struct CForm
+		{
+			const char *m_pName;
+			void *(*m_fNew)(std::size_t);
+			void (*m_fDelete)(void *);
+			bool m_bNoThrow;
+		} const Forms[] = {
+			{"new", [](std::size_t n) { return ::operator new(n); }, [](void *p) { ::operator delete(p); }, false},
+			{"new[]", [](std::size_t n) { return ::operator new[](n); }, [](void *p) { ::operator delete[](p); }, false},
+			{"aligned new", [](std::size_t n) { return ::operator new(n, c_Align); }, [](void *p) { ::operator delete(p, c_Align); }, false},
+			{"aligned new[]", [](std::size_t n) { return ::operator new[](n, c_Align); }, [](void *p) { ::operator delete[](p, c_Align); }, false},
+			{"nothrow new", [](std::size_t n) { return ::operator new(n, std::nothrow); }, [](void *p) { ::operator delete(p); }, true},
+			{"nothrow new[]", [](std::size_t n) { return ::operator new[](n, std::nothrow); }, [](void *p) { ::operator delete[](p); }, true},
+			{"aligned nothrow new", [](std::size_t n) { return ::operator new(n, c_Align, std::nothrow); },
+				[](void *p) { ::operator delete(p, c_Align); }, true},
+			{"aligned nothrow new[]", [](std::size_t n) { return ::operator new[](n, c_Align, std::nothrow); },
+				[](void *p) { ::operator delete[](p, c_Align); }, true},
+		};
+		// More than this build's address space can hold, and a request that needs a new chunk
+		// (so a commit) but is otherwise easy.
+		volatile std::size_t const Impossible = sizeof(void *) == 8 ? std::size_t(1) << 46 : std::size_t(0xF0000000u);
+		volatile std::size_t const Possible = 64 << 20;
+		for (CForm const &Form : Forms)
+		{
+			for (bool bRefuseCommit : {false, true})
+			{
+				SCOPED_TRACE(std::string(Form.m_pName) + (bRefuseCommit ? ", commit refused" : ", impossible size"));
+				void *p = nullptr;
+				bool bBadAlloc = false, bOther = false;
+				NZel::NSys::gf_Mem_RefuseNextCommits(bRefuseCommit ? 1 : 0);
+				try
+				{
+					p = Form.m_fNew(bRefuseCommit ? Possible : Impossible);
+				}
+				catch (std::bad_alloc const &)
+				{
+					bBadAlloc = true;
+				}
+				catch (...)
+				{
+					bOther = true;
+				}
+				NZel::NSys::gf_Mem_RefuseNextCommits(0);
+				EXPECT_EQ(p, nullptr);
+				EXPECT_FALSE(bOther);
+				EXPECT_EQ(bBadAlloc, !Form.m_bNoThrow);
+				if (p)
+					Form.m_fDelete(p);
+				EXPECT_TRUE(gf_HeapIsSound(gf_GetProcessHeap()));
+				p = Form.m_fNew(Possible);
+				EXPECT_NE(p, nullptr);
+				Form.m_fDelete(p);
+			}
+		}
 	}
 
 	TEST(ProcessHeap, FreeingDecommitsThePagesNewHadCommitted)

@@ -11,11 +11,19 @@ target_compile_options(hvcrash PRIVATE -fno-optimize-sibling-calls -fno-inline-f
 hv_warnings(hvcrash)
 set_target_properties(hvcrash PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${hv_crash_e2e_dir})
 
+# A planted "Dbghelp.dll" that leaves a mark when it is loaded: the tests put it beside a copy of
+# hvcrash.exe, whose crash must take the system's library all the same.
+add_library(hvcrash_planted_dbghelp SHARED ${CMAKE_CURRENT_SOURCE_DIR}/crash/PlantedDbghelp_Windows.cpp)
+set_target_properties(hvcrash_planted_dbghelp PROPERTIES OUTPUT_NAME Dbghelp PREFIX ""
+  RUNTIME_OUTPUT_DIRECTORY ${hv_crash_e2e_dir}/planted ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/planted-lib)
+target_link_options(hvcrash_planted_dbghelp PRIVATE -static-libgcc -static-libstdc++)
+hv_warnings(hvcrash_planted_dbghelp)
+
 hv_test(crash_e2e_tests
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/crash/Crash_Test_Windows.cpp
   SERIAL TIMEOUT 1500 LABELS wine)
 set_target_properties(crash_e2e_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${hv_crash_e2e_dir})
-add_dependencies(crash_e2e_tests hvcrash)
+add_dependencies(crash_e2e_tests hvcrash hvcrash_planted_dbghelp)
 
 # The crash box and the watchdog's question as real windows under X.
 if(HV_ARCH STREQUAL "x64")

@@ -1,13 +1,18 @@
 // hvcrash.exe: a program on the same foundation library and start-up as hushvane.exe that
 // meets, on demand, the exceptions the crash reporter handles, and drives the watchdog.
 //   hvcrash.exe <case> [argument] [-Service]
-//   hvcrash.exe probe <caption> | press <caption> <button id>
-// The last two are for the desktop tests: print the texts of the top-level window with that
-// caption (and whether it is centred in the work area), or click one of its buttons.
+//   hvcrash.exe probe <caption> | press <caption> <button id> | load-library <path>
+// The first two of these are for the desktop tests: print the texts of the top-level window with
+// that caption (and whether it is centred in the work area), or click one of its buttons. The
+// last loads a library by its full path and says whether it loaded.
 // -Service gives it the service-mode crash settings (no dialogs); -SmallFullDump makes the full
-// dump with the small dump's type (quicker, for tests that do not look into it). Every case that survives
-// prints what it saw and ends with 0; a crash ends it with the exception code.
+// dump with the small dump's type (quicker, for tests that do not look into it); -NormalDumps
+// makes both dumps of the plain type (threads and modules only: Wine takes tens of seconds over
+// the memory referenced from a stack full of heap pointers); -ReportLimit <ms> sets how long an
+// crashed thread waits for its report. Every case that survives prints what
+// it saw and ends with 0; a crash ends it with the exception code.
 #include "app/Hushvane_CrashSetup.h"
+#include "zel/library/core/general/Zel_Clock.h"
 #include "zel/library/core/general/Zel_System_Thread.h"
 #include "zel/library/core/runtime/Zel_Runtime_CrashReporter.h"
 #include "zel/library/core/runtime/Zel_Runtime_DeadlockDetector.h"
@@ -61,6 +66,15 @@ namespace
 		RaiseException(0xE0481234, 0, 0, nullptr);
 	}
 
+	// Frees one small block twice: the second free finds it waiting in its quick list, and the
+	// heap ends the process as heap corruption instead of handing the block out twice.
+	__attribute__((noinline)) void hv_CrashDoubleFree()
+	{
+		void *volatile p = ::operator new(16 + g_Opaque);
+		::operator delete(p);
+		::operator delete(p);
+	}
+
 	// Endless in practice: the stack runs out long before the limit.
 	__attribute__((noinline)) int hv_Recurse(int Depth)
 	{
@@ -91,6 +105,106 @@ namespace
 		pFrame[1] = reinterpret_cast<void *>(umint(0x1234) + g_Opaque);
 		hv_CrashWrite(0);
 	}
+
+	// A stack of 256 KiB: its overflow comes after a few hundred frames, so that the whole
+	// chain fits in the trace, and the report (dumps included) is quick.
+	constexpr SIZE_T gc_SmallStackBytes = 256 * 1024;
+
+	// Runs fThread on a thread with a small stack and waits for it: its crash ends the process.
+	void fg_RunOnSmallStack(LPTHREAD_START_ROUTINE fThread)
+	{
+		HANDLE hThread = CreateThread(nullptr, gc_SmallStackBytes, fThread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+		if (hThread)
+			WaitForSingleObject(hThread, INFINITE);
+	}
+
+	// Every level allocates, so the overflow comes while the heap works for the thread, inside
+	// its lock: a level's own frame is smaller than the stack the heap takes below it, so each
+	// new page of the stack is first touched inside the heap. The recursion runs holding the
+	// clock's lock as well.
+	struct CNode
+	{
+		CNode *m_pNext;
+	};
+	CNode *volatile g_pNodes = nullptr;
+
+	__attribute__((noinline)) int hv_RecurseAllocating(int Depth)
+	{
+		CNode *pNode = new CNode{g_pNodes};
+		g_pNodes = pNode;
+		if (Depth == 0x7FFFFFFF)
+			return 0;
+		return hv_RecurseAllocating(Depth + 1) + int(umint(pNode) & 1);
+	}
+
+	DWORD WINAPI fg_OverflowAllocating(void *)
+	{
+		NZel::NTime::gf_GetClock().f_CallHoldingLock([](void *) { g_Sink = hv_RecurseAllocating(0); }, nullptr);
+		return 0;
+	}
+
+	// Takes the loader lock, as a thread inside a library's start-up code holds it, and keeps it
+	// while the stack overflows: the report cannot load the debug-help library, and only the
+	// limit on the wait ends the process.
+	__attribute__((noinline)) void hv_OverflowHoldingLoaderLock()
+	{
+		using FLdrLockLoaderLock = LONG(NTAPI *)(ULONG Flags, ULONG *pState, ULONG_PTR *pCookie);
+		auto fLock = reinterpret_cast<FLdrLockLoaderLock>(
+			reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "LdrLockLoaderLock")));
+		ULONG_PTR Cookie = 0;
+		if (!fLock || fLock(0, nullptr, &Cookie) != 0)
+		{
+			std::printf("FAIL: the loader lock could not be taken\n");
+			return;
+		}
+		g_Sink = hv_Recurse(0);
+	}
+
+	// Calls through a callback that was never set.
+	using FCallback = void (*)();
+	FCallback volatile g_fNeverSet = nullptr;
+
+	__attribute__((noinline)) void hv_CallNull()
+	{
+		g_fNeverSet();
+		g_Sink = 1; // not a tail call: the return address stays on the stack
+	}
+
+	// Calls through a pointer to memory that was given back: not code, and no longer there.
+	__attribute__((noinline)) void hv_CallFreed()
+	{
+		void *pMemory = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+		VirtualFree(pMemory, 0, MEM_RELEASE);
+		reinterpret_cast<FCallback>(reinterpret_cast<umint>(pMemory) + g_Opaque)();
+		g_Sink = 1;
+	}
+
+#if defined(_WIN64)
+	// Frames of 3 KiB: a stack of 1 MiB (the least Wine gives a thread) overflows after a few
+	// hundred, so the trace reaches the frames above the recursion.
+	__attribute__((noinline)) int hv_RecurseWide(int Depth)
+	{
+		volatile char Pad[3072];
+		Pad[0] = char(Depth);
+		if (Depth == 0x7FFFFFFF)
+			return 0;
+		return hv_RecurseWide(Depth + 1) + Pad[0];
+	}
+
+	// The page that holds this frame's saved registers and return address is made unreadable;
+	// then the stack overflows below. The part of the stack the report sees ends below that page,
+	// and the unwind of this frame would read past it. Nothing of this frame is used afterwards.
+	DWORD g_OldProtection = 0;
+
+	__attribute__((noinline)) DWORD WINAPI hv_ThreadPastStackEnd(void *)
+	{
+		volatile char Pad[8192];
+		Pad[0] = 1;
+		umint const ReturnSlot = umint(__builtin_frame_address(0)) + sizeof(void *);
+		VirtualProtect(reinterpret_cast<void *>(ReturnSlot & ~umint(4095)), 4096, PAGE_NOACCESS, &g_OldProtection);
+		return DWORD(hv_RecurseWide(Pad[0]));
+	}
+#endif
 
 	class CCrashingThread : public NZel::NThread::ICThread
 	{
@@ -198,6 +312,7 @@ namespace
 			return 1;
 		EnumChildWindows(hWindow, &fg_PrintChildText, 0);
 		std::printf("%s\n", fg_IsCentred(hWindow) ? "centred" : "not centred");
+		std::printf("window %p\n", static_cast<void *>(hWindow)); // tells one window of a caption from the next
 		return 0;
 	}
 
@@ -313,6 +428,10 @@ int main(int argc, char **argv)
 		bService = bService || std::strcmp(argv[i], "-Service") == 0;
 		if (std::strcmp(argv[i], "-SmallFullDump") == 0)
 			NZel::NCrash::gf_SetDumpTypes(0x144, 0x144);
+		if (std::strcmp(argv[i], "-NormalDumps") == 0)
+			NZel::NCrash::gf_SetDumpTypes(0, 0);
+		if (std::strcmp(argv[i], "-ReportLimit") == 0 && i + 1 < argc)
+			NZel::NCrash::gf_SetReportLimit(DWORD(std::strtoul(argv[i + 1], nullptr, 10)));
 	}
 	NHushvane::gf_SetCrashSettings(bService ? NHushvane::ECrashMode::Service : NHushvane::ECrashMode::Program);
 	std::setvbuf(stdout, nullptr, _IONBF, 0);
@@ -335,14 +454,34 @@ int main(int argc, char **argv)
 	}
 	else if (Case == "unknown")
 		hv_CrashUnknown();
+	else if (Case == "doublefree")
+		hv_CrashDoubleFree();
 	else if (Case == "overflow")
 		g_Sink = hv_Recurse(0);
+	else if (Case == "overflow-allocating")
+		fg_RunOnSmallStack(&fg_OverflowAllocating);
+	else if (Case == "overflow-holding-loader-lock")
+		hv_OverflowHoldingLoaderLock();
+	else if (Case == "call-null")
+		hv_CallNull();
+	else if (Case == "call-freed")
+		hv_CallFreed();
+#if defined(_WIN64)
+	else if (Case == "unwind-past-stack-end")
+		fg_RunOnSmallStack(&hv_ThreadPastStackEnd);
+#endif
 	else if (Case == "thread")
 		hv_CrashOnThread();
 	else if (Case == "deep")
 		g_Sink = hv_DeepChain(int(std::strtol(pArgument, nullptr, 10)));
 	else if (Case == "broken-chain")
 		hv_CrashBrokenChain();
+	else if (Case == "load-library")
+	{
+		bool const bLoaded = LoadLibraryA(pArgument) != nullptr;
+		std::printf("%s\n", bLoaded ? "loaded" : "not loaded");
+		return bLoaded ? 0 : 1;
+	}
 	else if (Case == "probe")
 		return fg_Probe(pArgument);
 	else if (Case == "press")

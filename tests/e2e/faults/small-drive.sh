@@ -10,10 +10,13 @@ link=$prefix/dosdevices/q:
 case "$action" in
   setup)
     mkdir -p "$dir" "$prefix/dosdevices"
-    if ! mountpoint -q "$dir" && ! mount -t tmpfs -o size=16m,mode=0777 hvsmalldrive "$dir" 2>/dev/null; then
+    # Not world-writable: Wine would let Everyone move the program folder on it away, and
+    # -AddService refuses such a place.
+    if ! mountpoint -q "$dir" && ! mount -t tmpfs -o size=16m,mode=0755 hvsmalldrive "$dir" 2>/dev/null; then
       echo "cannot mount a tmpfs here (needs root): the drive-full test skips itself"
       exit 0
     fi
+    chmod 0755 "$dir"
     rm -rf "${dir:?}"/*
     ln -sfn "$dir" "$link"
     touch "$dir/hv-small-drive"

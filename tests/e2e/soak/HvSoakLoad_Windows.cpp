@@ -155,7 +155,8 @@ namespace NHvSoak
 		return fg_WriteConfig(false);
 	}
 
-	CSoakLoad::CSoakLoad()
+	CSoakLoad::CSoakLoad(bool bWatcher)
+		: fp_bWatcher(bWatcher)
 	{
 		QueryPerformanceFrequency(&fp_Frequency);
 		QueryPerformanceCounter(&fp_Start);
@@ -198,9 +199,28 @@ namespace NHvSoak
 		return false;
 	}
 
+	namespace
+	{
+		// A process of the soak's name, detached, waiting for 10 minutes; true with its handle
+		// and id in Launch.
+		bool fg_Start(size_t Name, CKvKernelHandle &hProcess, DWORD &ProcessId)
+		{
+			std::string Path = fg_Folder() + "\\" + gc_Names[Name].m_pName;
+			std::string CommandLine = "\"" + Path + "\" 600";
+			STARTUPINFOA Startup = {};
+			Startup.cb = sizeof(Startup);
+			PROCESS_INFORMATION Info = {};
+			if (!CreateProcessA(Path.c_str(), CommandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &Startup, &Info))
+				return false;
+			CloseHandle(Info.hThread);
+			hProcess = CKvKernelHandle(Info.hProcess);
+			ProcessId = Info.dwProcessId;
+			return true;
+		}
+	}
+
 	void CSoakLoad::fp_Spawner()
 	{
-		std::string Folder = fg_Folder();
 		for (size_t Next = 0; !fp_bStop; ++Next)
 		{
 			// Round the names, skipping one that has enough processes waiting.
@@ -215,20 +235,12 @@ namespace NHvSoak
 				Sleep(5);
 				continue;
 			}
-			std::string Path = Folder + "\\" + gc_Names[Name].m_pName;
-			std::string CommandLine = "\"" + Path + "\" 600";
-			STARTUPINFOA Startup = {};
-			Startup.cb = sizeof(Startup);
-			PROCESS_INFORMATION Info = {};
-			if (!CreateProcessA(Path.c_str(), CommandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &Startup, &Info))
+			CLaunch Launch;
+			if (!fg_Start(Name, Launch.m_hProcess, Launch.m_ProcessId))
 			{
 				Sleep(100);
 				continue;
 			}
-			CloseHandle(Info.hThread);
-			CLaunch Launch;
-			Launch.m_hProcess = CKvKernelHandle(Info.hProcess);
-			Launch.m_ProcessId = Info.dwProcessId;
 			Launch.m_Name = Name;
 			Launch.m_Expected = gc_Names[Name].m_Class;
 			std::lock_guard<std::mutex> Guard(fp_Lock);
@@ -249,11 +261,28 @@ namespace NHvSoak
 
 	void CSoakLoad::fp_Retire(CLaunch &&Launch)
 	{
-		// With the lock held.
-		if (Launch.m_Uses < gc_MaxUses && fp_Reusable[Launch.m_Name].size() < gc_MaxReusable)
+		// With the lock held. A watcher sees a process only once: nothing is used again.
+		if (!fp_bWatcher && Launch.m_Uses < gc_MaxUses && fp_Reusable[Launch.m_Name].size() < gc_MaxReusable)
 			fp_Reusable[Launch.m_Name].push_back(std::move(Launch));
 		else
 			TerminateProcess(Launch.m_hProcess.f_Get(), 0);
+	}
+
+	bool CSoakLoad::fp_LaunchNew(size_t Name)
+	{
+		CLaunch Launch;
+		if (!fg_Start(Name, Launch.m_hProcess, Launch.m_ProcessId))
+			return false;
+		// The launch is the event the service sees: timed from the end of CreateProcess.
+		Launch.m_FedAt = fp_Now();
+		Launch.m_Name = Name;
+		Launch.m_Expected = gc_Names[Name].m_Class;
+		Launch.m_Uses = 1;
+		std::lock_guard<std::mutex> Guard(fp_Lock);
+		++fp_Counts.m_Fed;
+		++fp_Counts.m_Fresh;
+		fp_Pending.push_back(std::move(Launch));
+		return true;
 	}
 
 	void CSoakLoad::fp_Launcher()
@@ -268,6 +297,12 @@ namespace NHvSoak
 			// A launcher that fell behind (a loaded machine) goes on at its pace, with no burst.
 			Next = std::max(Next + gc_LaunchPeriod, fp_Now() - gc_LaunchPeriod);
 
+			if (fp_bWatcher)
+			{
+				if (!fp_LaunchNew(i % 4))
+					Sleep(100);
+				continue;
+			}
 			CLaunch Launch;
 			if (!fp_TakeProcess(i % 4, Launch))
 				continue;
@@ -406,7 +441,7 @@ namespace NHvSoak
 					fp_Event("PAUSE/CONTINUE FAILED");
 				}
 			}
-			else if (Now >= NextDriver)
+			else if (Now >= NextDriver && !fp_bWatcher)
 			{
 				NextDriver += DriverPeriod;
 				if (!fp_CycleDriver())
@@ -447,7 +482,7 @@ namespace NHvSoak
 		DWORD ProcessId = fg_Query(hService).dwProcessId;
 		fp_ServiceId = ProcessId;
 		ULONGLONG End = GetTickCount64() + 60000;
-		while (!NHushvaneTest::gf_OpenHushvaneDevice())
+		while (!fp_bWatcher && !NHushvaneTest::gf_OpenHushvaneDevice())
 		{
 			if (GetTickCount64() >= End)
 			{
@@ -460,7 +495,10 @@ namespace NHvSoak
 		std::fflush(stdout);
 
 		QueryPerformanceCounter(&fp_Start);
-		std::thread Spawner([this] { fp_Spawner(); });
+		std::thread Spawner([this] {
+			if (!fp_bWatcher)
+				fp_Spawner();
+		});
 		std::thread Launcher([this] { fp_Launcher(); });
 		std::thread Controller([this] { fp_Controller(); });
 		double NextSample = gc_SamplePeriod;

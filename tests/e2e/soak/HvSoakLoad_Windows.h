@@ -22,7 +22,9 @@ namespace NHvSoak
 	class CSoakLoad
 	{
 	public:
-		CSoakLoad();
+		// bWatcher: the service runs without its driver and watches launches itself; every
+		// launch is then a real, new process, and there is no driver to feed or to cycle.
+		explicit CSoakLoad(bool bWatcher = false);
 		~CSoakLoad();
 		CSoakLoad(const CSoakLoad &) = delete;
 		CSoakLoad &operator=(const CSoakLoad &) = delete;
@@ -52,6 +54,8 @@ namespace NHvSoak
 		double fp_Now() const;
 		void fp_Spawner();
 		void fp_Launcher();
+		// Starts a new process under the name and puts it among the pending launches.
+		bool fp_LaunchNew(size_t Name);
 		bool fp_TakeProcess(size_t Name, CLaunch &Launch);
 		void fp_Retire(CLaunch &&Launch);
 		void fp_Controller();
@@ -66,6 +70,7 @@ namespace NHvSoak
 		LARGE_INTEGER fp_Start = {};
 		LARGE_INTEGER fp_Frequency = {};
 		double fp_Seconds = 0;
+		bool fp_bWatcher = false;
 		std::atomic<bool> fp_bStop{false};
 		std::atomic<std::uint32_t> fp_ControlFailures{0};
 		DWORD fp_ServiceId = 0; // the service's process, for its handle count and memory

@@ -2,8 +2,10 @@
 //
 //   hvsoak prepare <hvidle.exe>      write the soak's config beside this program and copy the
 //                                    idle helper under the soak's process names
-//   hvsoak run <seconds>             drive the service "Hushvane" for that long and print a
-//                                    table every 10 s and a verdict at the end
+//   hvsoak run <seconds> [watcher]   drive the service "Hushvane" for that long and print a
+//                                    table every 10 s and a verdict at the end; with "watcher"
+//                                    the service runs without its driver image, and every
+//                                    launch is a new process the service must see by itself
 //
 // The load: a launch every 50 ms (a quarter under a name the config does not list), each fed
 // to the test image of the driver as the kernel would report it; the service paused and
@@ -24,7 +26,8 @@ int main(int argc, char **argv)
 	using namespace NHvSoak;
 	if (argc == 3 && std::strcmp(argv[1], "prepare") == 0)
 		return gf_Prepare(argv[2]) ? 0 : 1;
-	if (argc == 3 && std::strcmp(argv[1], "run") == 0)
+	bool bWatcher = argc == 4 && std::strcmp(argv[3], "watcher") == 0;
+	if ((argc == 3 || bWatcher) && std::strcmp(argv[1], "run") == 0)
 	{
 		double Seconds = std::atof(argv[2]);
 		if (Seconds < 30)
@@ -32,7 +35,7 @@ int main(int argc, char **argv)
 			std::fprintf(stderr, "hvsoak: a run needs at least 30 seconds\n");
 			return 2;
 		}
-		CSoakLoad Load;
+		CSoakLoad Load(bWatcher);
 		std::vector<CInterval> Intervals;
 		if (!Load.f_Run(Seconds, Intervals))
 			return 1;
@@ -44,6 +47,6 @@ int main(int argc, char **argv)
 		std::fflush(stdout);
 		return Verdict.m_bGreen ? 0 : 1;
 	}
-	std::fprintf(stderr, "usage: hvsoak prepare <hvidle.exe> | run <seconds>\n");
+	std::fprintf(stderr, "usage: hvsoak prepare <hvidle.exe> | run <seconds> [watcher]\n");
 	return 2;
 }

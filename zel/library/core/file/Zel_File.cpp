@@ -1,6 +1,7 @@
 #include "zel/library/core/file/Zel_File.h"
 
 #include "zel/library/core/general/Zel_Exception.h"
+#include "zel/library/core/general/Zel_Str_Convert.h"
 
 #include <utility>
 
@@ -125,6 +126,11 @@ namespace NZel::NFile
 		if (Last < 0)
 			return NStr::CStr();
 		return NStr::CStr(pText, Last);
+	}
+
+	NStr::CStr gf_ShowPath(const NStr::CStr &Path)
+	{
+		return NStr::gf_ReplaceUnit(Path, '/', '\\', "Out of memory for a path");
 	}
 
 	NStr::CStr gf_GetProgramFolder()

@@ -51,6 +51,8 @@ namespace NZel::NFile
 	NStr::CStr gf_GetProgramFolder();
 	// Path up to, not including, its last '/' or '\'; empty when it has none.
 	NStr::CStr gf_GetFolderOf(const NStr::CStr &Path);
+	// The path as Windows writes it, with '\' between its parts: for people to read.
+	NStr::CStr gf_ShowPath(const NStr::CStr &Path);
 
 	// MD5 of the file's whole content, read in 32768-byte blocks.
 	NMd5::CDigest gf_GetFileDigest(const NStr::CStr &Path);

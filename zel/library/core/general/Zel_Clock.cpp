@@ -169,6 +169,12 @@ namespace NZel::NTime
 		return fp_CorrectionRate;
 	}
 
+	void CClock::f_CallHoldingLock(void (*fCall)(void *pContext), void *pContext)
+	{
+		NThread::CLockGuard Guard(fp_Lock);
+		fCall(pContext);
+	}
+
 	CClock &gf_GetClock()
 	{
 		return gf_GetSystem().f_GetClock();

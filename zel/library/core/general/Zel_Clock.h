@@ -65,6 +65,11 @@ namespace NZel::NTime
 		// the clock runs ahead of the system time), 0 when none.
 		double f_GetCorrectionRate();
 
+		// Test hook: calls fCall(pContext) while holding the clock's lock, as a thread that
+		// stops inside a reading holds it (code that must never wait for it, such as the crash
+		// reporter, is tested against it).
+		void f_CallHoldingLock(void (*fCall)(void *pContext), void *pContext);
+
 	private:
 		CClockTime fp_TimeAt(int64 Counter) const;
 		void fp_Discipline(int64 Counter);

@@ -60,6 +60,11 @@ namespace NZel::NTime
 		return uint32(gf_MulDiv(m_Fraction, 1000, gc_FractionPerSecond));
 	}
 
+	uint64 CCalendarTime::fs_FractionOfMilliseconds(uint32 Milliseconds)
+	{
+		return gf_MulDiv(2 * uint64(Milliseconds) + 1, gc_FractionPerSecond, 2000);
+	}
+
 	bool gf_IsLeapYear(int64 Year)
 	{
 		return (Year % 4 == 0 && Year % 100 != 0) || Year % 400 == 0;

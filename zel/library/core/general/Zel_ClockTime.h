@@ -34,6 +34,9 @@ namespace NZel::NTime
 
 		// The fraction as whole milliseconds, cut (0..999).
 		uint32 f_GetMilliseconds() const;
+		// The fraction for a whole millisecond count (0..999): its middle, so that
+		// f_GetMilliseconds gives it back exactly.
+		static uint64 fs_FractionOfMilliseconds(uint32 Milliseconds);
 		bool operator==(const CCalendarTime &Other) const = default;
 	};
 

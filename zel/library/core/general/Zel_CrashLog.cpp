@@ -1,13 +1,16 @@
 #include "zel/library/core/general/Zel_CrashLog.h"
 
+#include "zel/library/core/general/Zel_CrashText.h"
 #include "zel/library/core/general/Zel_Format.h"
 
 namespace NZel::NCrash
 {
-	using NStr::CStr;
-
 	namespace
 	{
+		using CPieceFormat = CCrashPiece::CFormat;
+		// What adding an argument gives back.
+		using CPieceFormatted = NStr::TCStrAggregate<NStr::CStrTraits_CFStr256>::CFormat;
+
 		struct CTypeText
 		{
 			uint32 m_Code;
@@ -40,6 +43,12 @@ namespace NZel::NCrash
 		constexpr uint32 gc_AccessViolation = 0xC0000005;
 		constexpr umint gc_RawLineBytes = 32;
 
+		constexpr const char *gc_FilePatterns[] = {
+			"/CrashLog_{}-{sj2,sf0}-{sj2,sf0}_{sj2,sf0}.{sj2,sf0}.{sj2,sf0}.{sj3,sf0}.txt",
+			"/FullDump_{}-{sj2,sf0}-{sj2,sf0}_{sj2,sf0}.{sj2,sf0}.{sj2,sf0}.{sj3,sf0}.dmp",
+			"/MiniDump_{}-{sj2,sf0}-{sj2,sf0}_{sj2,sf0}.{sj2,sf0}.{sj2,sf0}.{sj3,sf0}.dmp",
+		};
+
 		// Bytes in memory order as one number, so that its hex digits read as the memory does.
 		uint64 fg_MemoryOrder(const uint8 *pBytes, uint32 Count)
 		{
@@ -48,59 +57,104 @@ namespace NZel::NCrash
 				Value = (Value << 8) | pBytes[i];
 			return Value;
 		}
+
+		template <typename t_CText>
+		void fg_Append(t_CText &Text, const char *pText)
+		{
+			Text.f_Append(pText, -1);
+		}
+
+		template <typename t_CText>
+		void fg_AppendPiece(t_CText &Text, CPieceFormatted &Format)
+		{
+			gf_Append(Text, CCrashPiece(Format));
+		}
+
+		void fg_MakePath(CCrashPath &Path, const char *pFolder, ECrashFile File, const NTime::CCalendarTime &Local)
+		{
+			Path.f_Clear();
+			Path.f_Append(pFolder);
+			gf_Append(Path, gf_MakeCrashFileName(File, Local));
+		}
 	}
 
-	CCrashFileNames gf_MakeCrashFileNames(const CStr &Folder, const NTime::CCalendarTime &Local)
+	CCrashPiece gf_MakeCrashFileName(ECrashFile File, const NTime::CCalendarTime &Local)
 	{
-		auto fMake = [&](const char *pPattern) -> CStr {
-			return Folder + CStr(CStr::CFormat(pPattern) << Local.m_Year << Local.m_Month << Local.m_Day << Local.m_Hour
-				<< Local.m_Minute << Local.m_Second << Local.f_GetMilliseconds());
-		};
-		CCrashFileNames Names;
-		Names.m_CrashLog = fMake("/CrashLog_{}-{sj2,sf0}-{sj2,sf0}_{sj2,sf0}.{sj2,sf0}.{sj2,sf0}.{sj3,sf0}.txt");
-		Names.m_FullDump = fMake("/FullDump_{}-{sj2,sf0}-{sj2,sf0}_{sj2,sf0}.{sj2,sf0}.{sj2,sf0}.{sj3,sf0}.dmp");
-		Names.m_MiniDump = fMake("/MiniDump_{}-{sj2,sf0}-{sj2,sf0}_{sj2,sf0}.{sj2,sf0}.{sj2,sf0}.{sj3,sf0}.dmp");
-		return Names;
+		return CPieceFormat(gc_FilePatterns[int32(File)]) << Local.m_Year << Local.m_Month << Local.m_Day << Local.m_Hour << Local.m_Minute
+			<< Local.m_Second << Local.f_GetMilliseconds();
 	}
 
-	CStr gf_GetExceptionTypeText(uint32 Code, uint32 nParameters, const umint *pParameters)
+	void gf_MakeCrashFileNames(CCrashFileNames &Names, const char *pFolder, const NTime::CCalendarTime &Local)
+	{
+		fg_MakePath(Names.m_CrashLog, pFolder, ECrashFile::CrashLog, Local);
+		fg_MakePath(Names.m_FullDump, pFolder, ECrashFile::FullDump, Local);
+		fg_MakePath(Names.m_MiniDump, pFolder, ECrashFile::MiniDump, Local);
+	}
+
+	CCrashPiece gf_GetExceptionTypeText(uint32 Code, uint32 nParameters, const umint *pParameters)
 	{
 		if (Code == gc_AccessViolation)
 		{
 			bool const bWrite = nParameters >= 1 && pParameters[0] != 0;
 			umint const Address = nParameters >= 2 ? pParameters[1] : 0;
-			return CStr::CFormat(bWrite ? "Access violation trying to write to address: 0x{nfh,sf0,sj*}"
-										: "Access violation trying to read to address: 0x{nfh,sf0,sj*}")
+			return CPieceFormat(bWrite ? "Access violation trying to write to address: 0x{nfh,sf0,sj*}"
+									   : "Access violation trying to read to address: 0x{nfh,sf0,sj*}")
 				<< Address << gc_AddressDigits;
 		}
 		for (const CTypeText &Entry : gc_TypeTexts)
 		{
 			if (Entry.m_Code == Code)
-				return CStr(Entry.m_pText);
+				return CCrashPiece(Entry.m_pText);
 		}
-		return CStr("Unknown");
+		return CCrashPiece("Unknown");
 	}
 
-	void gf_AppendExceptionAddress(CStr &Text, umint Address, const CSymbolInfo *pSymbol)
+	template <typename t_CText>
+	void gf_AppendExceptionAddress(t_CText &Text, umint Address, const CSymbolInfo *pSymbol)
+	{
+		// The names go in as they are, around the formatted address: a name of any length fits.
+		if (pSymbol)
+		{
+			CPieceFormat Format("Exception address: 0x{nfh,sf0,sj*} (");
+			fg_AppendPiece(Text, Format << Address << gc_AddressDigits);
+			fg_Append(Text, pSymbol->m_pModule);
+			fg_Append(Text, "!");
+			fg_Append(Text, pSymbol->m_pName);
+			fg_Append(Text, ")\n\n");
+		}
+		else
+		{
+			CPieceFormat Format("Exception address: 0x{nfh,sf0,sj*1}\n\n");
+			fg_AppendPiece(Text, Format << Address << gc_AddressDigits);
+		}
+	}
+
+	template <typename t_CText>
+	void gf_AppendStackFrame(t_CText &Text, umint Address, umint Frame, const CSymbolInfo *pSymbol)
 	{
 		if (pSymbol)
-			gf_Append(Text, CStr::CFormat("Exception address: 0x{nfh,sf0,sj*} ({}!{})\n\n") << Address << gc_AddressDigits
-				<< pSymbol->m_pModule << pSymbol->m_pName);
+		{
+			CPieceFormat Format("0x{nfh,sf0,sj*} ");
+			fg_AppendPiece(Text, Format << Address << gc_AddressDigits);
+			fg_Append(Text, pSymbol->m_pModule);
+			fg_Append(Text, "!");
+			fg_Append(Text, pSymbol->m_pName);
+			fg_Append(Text, "\n");
+			fg_Append(Text, pSymbol->m_pFile);
+			CPieceFormat Line(":{}\n");
+			fg_AppendPiece(Text, Line << pSymbol->m_Line);
+		}
 		else
-			gf_Append(Text, CStr::CFormat("Exception address: 0x{nfh,sf0,sj*1}\n\n") << Address << gc_AddressDigits);
+		{
+			CPieceFormat Format("0x{nfh,sf0,sj*1}\n");
+			fg_AppendPiece(Text, Format << Address << gc_AddressDigits);
+		}
+		CPieceFormat FrameLine("StackFrame: 0x{nfh,sf0,sj*1}\n");
+		fg_AppendPiece(Text, FrameLine << Frame << gc_AddressDigits);
 	}
 
-	void gf_AppendStackFrame(CStr &Text, umint Address, umint Frame, const CSymbolInfo *pSymbol)
-	{
-		if (pSymbol)
-			gf_Append(Text, CStr::CFormat("0x{nfh,sf0,sj*} {}!{}\n{}:{}\n") << Address << gc_AddressDigits << pSymbol->m_pModule
-				<< pSymbol->m_pName << pSymbol->m_pFile << pSymbol->m_Line);
-		else
-			gf_Append(Text, CStr::CFormat("0x{nfh,sf0,sj*1}\n") << Address << gc_AddressDigits);
-		gf_Append(Text, CStr::CFormat("StackFrame: 0x{nfh,sf0,sj*1}\n") << Frame << gc_AddressDigits);
-	}
-
-	void gf_AppendRawStack(CStr &Text, umint Begin, umint End, FReadMemory fRead, void *pContext)
+	template <typename t_CText>
+	void gf_AppendRawStack(t_CText &Text, umint Begin, umint End, FReadMemory fRead, void *pContext)
 	{
 		uint8 Line[gc_RawLineBytes];
 		for (umint Address = Begin; Address < End; Address += gc_RawLineBytes)
@@ -108,39 +162,58 @@ namespace NZel::NCrash
 			uint32 const Count = uint32(End - Address < gc_RawLineBytes ? End - Address : gc_RawLineBytes);
 			if (!fRead(Address, Line, Count, pContext))
 				return;
-			gf_Append(Text, CStr::CFormat("0x{nfh,sf0,sj*1}: ") << Address << gc_AddressDigits);
+			CPieceFormat Start("0x{nfh,sf0,sj*1}: ");
+			fg_AppendPiece(Text, Start << Address << gc_AddressDigits);
 			uint32 Pos = 0;
 			for (; Count - Pos >= 8; Pos += 8)
-				gf_Append(Text, CStr::CFormat("{nfh,sf0,sj16} ") << fg_MemoryOrder(Line + Pos, 8));
+			{
+				CPieceFormat Group("{nfh,sf0,sj16} ");
+				fg_AppendPiece(Text, Group << fg_MemoryOrder(Line + Pos, 8));
+			}
 			if (Count - Pos >= 4)
 			{
-				gf_Append(Text, CStr::CFormat("{nfh,sf0,sj8}") << fg_MemoryOrder(Line + Pos, 4));
+				CPieceFormat Group("{nfh,sf0,sj8}");
+				fg_AppendPiece(Text, Group << fg_MemoryOrder(Line + Pos, 4));
 				Pos += 4;
 			}
 			if (Count - Pos >= 2)
 			{
-				gf_Append(Text, CStr::CFormat("{nfh,sf0,sj4}") << fg_MemoryOrder(Line + Pos, 2));
+				CPieceFormat Group("{nfh,sf0,sj4}");
+				fg_AppendPiece(Text, Group << fg_MemoryOrder(Line + Pos, 2));
 				Pos += 2;
 			}
 			if (Count - Pos >= 1)
-				gf_Append(Text, CStr::CFormat("{nfh,sf0,sj2}") << fg_MemoryOrder(Line + Pos, 1));
-			Text.f_Append("\n", 1);
+			{
+				CPieceFormat Group("{nfh,sf0,sj2}");
+				fg_AppendPiece(Text, Group << fg_MemoryOrder(Line + Pos, 1));
+			}
+			fg_Append(Text, "\n");
 		}
 	}
 
-	CStr gf_MakeCrashBoxText(const CCrashSettings &Settings, const CCrashFileNames &Files, bool bAskContinue)
+	template <typename t_CText>
+	void gf_AppendCrashBoxText(t_CText &Text, const CCrashSettings &Settings, const CCrashFileNames &Files, bool bAskContinue)
 	{
-		CStr Text(Settings.f_GetProgramName());
-		Text.f_Append(" has encountered an unhandled exception. Please send the following crash log files to ");
-		Text.f_Append(Settings.f_GetSupportAddress());
-		Text.f_Append("\nAlong with a description of what you were doing when the program crashed.\n\n");
+		fg_Append(Text, Settings.f_GetProgramName());
+		fg_Append(Text, " has encountered an unhandled exception. Please send the following crash log files to ");
+		fg_Append(Text, Settings.f_GetSupportAddress());
+		fg_Append(Text, "\nAlong with a description of what you were doing when the program crashed.\n\n");
 		gf_Append(Text, Files.m_CrashLog);
-		Text.f_Append("\n");
+		fg_Append(Text, "\n");
 		gf_Append(Text, Files.m_MiniDump);
-		Text.f_Append("\n\nAlso please save the following crash log file for future reference:\n\n");
+		fg_Append(Text, "\n\nAlso please save the following crash log file for future reference:\n\n");
 		gf_Append(Text, Files.m_FullDump);
 		if (bAskContinue)
-			Text.f_Append("\n\nDo you want to continue execution?");
-		return Text;
+			fg_Append(Text, "\n\nDo you want to continue execution?");
 	}
+
+	// The report's own text, and the string the rest of the library uses.
+#define DZelCrashLogTexts(t_CText)                                                                                                    \
+	template void gf_AppendExceptionAddress<t_CText>(t_CText &, umint, const CSymbolInfo *);                                        \
+	template void gf_AppendStackFrame<t_CText>(t_CText &, umint, umint, const CSymbolInfo *);                                       \
+	template void gf_AppendRawStack<t_CText>(t_CText &, umint, umint, FReadMemory, void *);                                         \
+	template void gf_AppendCrashBoxText<t_CText>(t_CText &, const CCrashSettings &, const CCrashFileNames &, bool);
+	DZelCrashLogTexts(CCrashText)
+	DZelCrashLogTexts(NStr::CStr)
+#undef DZelCrashLogTexts
 }

@@ -67,23 +67,29 @@ namespace NZel::NMemory
 	{
 		if (!p)
 			return;
-		TCGuard Guard(fp_Lock);
-		CChunk *pChunk = fp_Core.f_Find(umint(p));
-		if (!pChunk)
-			return;
-		if (pChunk->m_pOwner == &fp_Small)
-			fp_Small.f_Free(*pChunk, p); // the common case, called directly
-		else
-			pChunk->m_pOwner->f_Free(*pChunk, p);
+		{
+			TCGuard Guard(fp_Lock);
+			CChunk *pChunk = fp_Core.f_Find(umint(p));
+			if (!pChunk)
+				return;
+			// The common case, the small class, is called directly.
+			if (pChunk->m_pOwner == &fp_Small ? fp_Small.f_Free(*pChunk, p) : pChunk->m_pOwner->f_Free(*pChunk, p))
+				return;
+		}
+		// Not a live block: reported outside the lock, with the heap as it was.
+		NSys::gf_Mem_HeapCorruption(p);
 	}
 
 	template <typename t_CHeapParams>
-	ICClassHeap *THeap_Combined<t_CHeapParams>::fp_ClassForResize(void *p, umint Size, umint &Usable)
+	ICClassHeap *THeap_Combined<t_CHeapParams>::fp_ClassForResize(void *p, umint Size, umint &Usable, bool &bLive)
 	{
 		CChunk *pChunk = fp_Core.f_Find(umint(p));
 		if (!pChunk)
 			return nullptr;
 		ICClassHeap *pClass = pChunk->m_pOwner;
+		bLive = pClass->f_IsLive(*pChunk, p);
+		if (!bLive)
+			return pClass;
 		Usable = pClass->f_GetUsableSize(p);
 		// A block stays in its class while the class can hold the new size (so shrinking never
 		// changes class); otherwise the request picks its class afresh.
@@ -97,22 +103,29 @@ namespace NZel::NMemory
 	{
 		if (!p)
 			return f_Alloc(Size);
-		TCGuard Guard(fp_Lock);
-		umint Usable = 0;
-		ICClassHeap *pClass = fp_ClassForResize(p, Size, Usable);
-		if (!pClass)
-			return nullptr;
-		if (!bKeep)
 		{
-			f_Free(p);
-			return pClass->f_Alloc(Size);
+			TCGuard Guard(fp_Lock);
+			umint Usable = 0;
+			bool bLive = false;
+			ICClassHeap *pClass = fp_ClassForResize(p, Size, Usable, bLive);
+			if (!pClass)
+				return nullptr;
+			if (bLive)
+			{
+				if (!bKeep)
+				{
+					f_Free(p);
+					return pClass->f_Alloc(Size);
+				}
+				void *pNew = pClass->f_Alloc(Size);
+				if (!pNew)
+					return nullptr; // the old block stays
+				std::memcpy(pNew, p, Usable < Size ? Usable : Size);
+				f_Free(p);
+				return pNew;
+			}
 		}
-		void *pNew = pClass->f_Alloc(Size);
-		if (!pNew)
-			return nullptr; // the old block stays
-		std::memcpy(pNew, p, Usable < Size ? Usable : Size);
-		f_Free(p);
-		return pNew;
+		NSys::gf_Mem_HeapCorruption(p);
 	}
 
 	template <typename t_CHeapParams>
@@ -163,7 +176,7 @@ namespace NZel::NMemory
 	bool THeap_Combined<t_CHeapParams>::f_Check(const char *&pReason)
 	{
 		TCGuard Guard(fp_Lock);
-		umint nFree = 0;
+		ICClassHeap::CBlockCount Count;
 		umint PrevEnd = 0;
 		for (uint32 i = 0; i < fp_Core.f_GetChunkCount(); ++i)
 		{
@@ -180,11 +193,15 @@ namespace NZel::NMemory
 			}
 			if (Covered != Chunk.m_Size)
 				return pReason = "chunk size differs from its reservations", false;
-			if (!Chunk.m_pOwner->f_CheckChunk(Chunk, pReason, nFree))
+			if (!Chunk.m_pOwner->f_CheckChunk(Chunk, pReason, Count))
 				return false;
 		}
-		if (nFree != fp_Small.f_CountListed() + fp_Medium.f_CountListed() + fp_Large.f_CountListed())
+		if (Count.m_nFree != fp_Small.f_CountListed() + fp_Medium.f_CountListed() + fp_Large.f_CountListed())
 			return pReason = "free lists and free blocks disagree", false;
+		// A quick list that loops or holds a block twice counts past the blocks there are.
+		umint Limit = Count.m_nQuick + 1;
+		if (Count.m_nQuick != fp_Small.f_CountQuick(Limit) + fp_Medium.f_CountQuick(Limit) + fp_Large.f_CountQuick(Limit))
+			return pReason = "quick lists and quick-listed blocks disagree", false;
 		return true;
 	}
 

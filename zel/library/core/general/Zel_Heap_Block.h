@@ -5,7 +5,14 @@
 // header is 16-byte aligned. Every header records four facts: the block's size and the
 // previous block's size (both in 16-byte units), and a 2-bit state:
 //
-//   0 used   1 free   2 chunk-boundary marker   3 large free (its size does not fit the field)
+//   0 used      a live block, handed out and not yet freed
+//   1 free      in the free lists; a size field of 0 means the size does not fit the field
+//               (a large free block): it is then stored 16 bytes after the header
+//   2 marker    a chunk-boundary marker (16 bytes at the chunk's start, a bare header at its end)
+//   3 quick     freed, and waiting in a quick list to be handed out again as it is
+//
+// Only a used block may be freed: a quick-listed or free one has been freed already, so
+// freeing it again is heap corruption, not something to absorb.
 //
 //   8-bit class (2 bytes)   bits 0-6 size, 7-13 previous size, 14-15 state
 //   16-bit class (4 bytes)  bits 0-14 size, 15-29 previous size, 30-31 state
@@ -34,7 +41,7 @@ namespace NZel::NMemory
 		EBlockState_Used = 0,
 		EBlockState_Free = 1,
 		EBlockState_Marker = 2,
-		EBlockState_LargeFree = 3,
+		EBlockState_Quick = 3,
 	};
 
 	namespace NPrivate
@@ -79,6 +86,10 @@ namespace NZel::NMemory
 		{
 			return NPrivate::fg_Load<uint16>(pBlock) >> 14;
 		}
+		static void fs_SetState(uint8 *pBlock, uint32 State)
+		{
+			NPrivate::fg_Store<uint16>(pBlock, uint16((NPrivate::fg_Load<uint16>(pBlock) & 0x3FFF) | (State << 14)));
+		}
 		static uint32 fs_Raw(uint8 const *pBlock)
 		{
 			return NPrivate::fg_Load<uint16>(pBlock);
@@ -110,6 +121,10 @@ namespace NZel::NMemory
 		static uint32 fs_State(uint8 const *pBlock)
 		{
 			return NPrivate::fg_Load<uint32>(pBlock) >> 30;
+		}
+		static void fs_SetState(uint8 *pBlock, uint32 State)
+		{
+			NPrivate::fg_Store<uint32>(pBlock, (NPrivate::fg_Load<uint32>(pBlock) & 0x3FFFFFFF) | (State << 30));
 		}
 		static uint32 fs_Raw(uint8 const *pBlock)
 		{
@@ -143,6 +158,11 @@ namespace NZel::NMemory
 		static uint32 fs_State(uint8 const *pBlock)
 		{
 			return (NPrivate::fg_Load<uint32>(pBlock) & 1) | ((NPrivate::fg_Load<uint32>(pBlock + 4) & 1) << 1);
+		}
+		static void fs_SetState(uint8 *pBlock, uint32 State)
+		{
+			NPrivate::fg_Store<uint32>(pBlock, (NPrivate::fg_Load<uint32>(pBlock) & ~uint32(1)) | (State & 1));
+			NPrivate::fg_Store<uint32>(pBlock + 4, (NPrivate::fg_Load<uint32>(pBlock + 4) & ~uint32(1)) | (State >> 1));
 		}
 		static uint32 fs_Raw(uint8 const *pBlock)
 		{

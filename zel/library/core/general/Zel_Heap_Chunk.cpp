@@ -133,14 +133,36 @@ namespace NZel::NMemory
 		fp_pFreeRecords = pChunk;
 	}
 
+	// ---- virtual memory ------------------------------------------------------------------
+
+	void *CAllocator_Virtual::fs_Reserve(umint Size, umint Placement, bool bCommit)
+	{
+		return AllocVirtualMemory(Size, Placement, bCommit ? EMemAllocation::Commit : EMemAllocation::Reserve);
+	}
+
+	void CAllocator_Virtual::fs_Commit(void *p, umint Size)
+	{
+		gf_Mem_VirtualCommit(p, Size);
+	}
+
+	void CAllocator_Virtual::fs_Decommit(void *p, umint Size)
+	{
+		gf_Mem_VirtualDecommit(p, Size);
+	}
+
+	void CAllocator_Virtual::fs_Release(void *p, umint Size, umint Placement)
+	{
+		gf_Mem_VirtualFree(p, Size, Placement);
+	}
+
 	namespace
 	{
-		template <typename t_FAction>
-		void fg_ForEachReservation(CChunk const &Chunk, umint Begin, umint End, t_FAction Action)
+		template <typename t_CChunk, typename t_FAction>
+		void fg_ForEachReservation(t_CChunk const &Chunk, umint Begin, umint End, t_FAction Action)
 		{
 			for (uint32 i = 0; i < Chunk.m_nReservations && Begin < End; ++i)
 			{
-				CChunk::CReservation const &Reservation = Chunk.m_Reservations[i];
+				auto const &Reservation = Chunk.m_Reservations[i];
 				umint ResEnd = Reservation.m_Base + Reservation.m_Size;
 				if (ResEnd <= Begin)
 					continue;
@@ -153,24 +175,37 @@ namespace NZel::NMemory
 		}
 	}
 
-	void CHeapCore::f_CommitRange(CChunk const &Chunk, umint Begin, umint End)
+	template <typename t_CAllocator>
+	void THeapChunk<t_CAllocator>::f_Commit(umint Begin, umint End) const
 	{
-		if (!fp_bCommitOnDemand)
-			return;
 		umint Page = gf_Mem_GetInfo().m_PageSize;
 		Begin = gf_Mem_RoundDown(Begin, Page);
 		End = gf_Mem_RoundUp(End, Page);
-		fg_ForEachReservation(Chunk, Begin, End, [](void *p, umint Size) { gf_Mem_VirtualCommit(p, Size); });
+		fg_ForEachReservation(*this, Begin, End, [](void *p, umint Size) { t_CAllocator::fs_Commit(p, Size); });
 	}
 
-	void CHeapCore::f_DecommitRange(CChunk const &Chunk, umint Begin, umint End)
+	template <typename t_CAllocator>
+	void THeapChunk<t_CAllocator>::f_Decommit(umint Begin, umint End) const
 	{
-		if (!fp_bCommitOnDemand)
-			return;
 		umint Page = gf_Mem_GetInfo().m_PageSize;
 		Begin = gf_Mem_RoundUp(Begin, Page);
 		End = gf_Mem_RoundDown(End, Page);
 		if (Begin < End)
-			fg_ForEachReservation(Chunk, Begin, End, [](void *p, umint Size) { gf_Mem_VirtualDecommit(p, Size); });
+			fg_ForEachReservation(*this, Begin, End, [](void *p, umint Size) { t_CAllocator::fs_Decommit(p, Size); });
 	}
+
+	template <typename t_CAllocator>
+	void THeapChunk<t_CAllocator>::fs_Release(CReservation const &Reservation, umint Placement) noexcept
+	{
+		try
+		{
+			t_CAllocator::fs_Release(reinterpret_cast<void *>(Reservation.m_Base), Reservation.m_Size, Placement);
+		}
+		catch (...)
+		{
+			// The range stays reserved; nothing else depends on it.
+		}
+	}
+
+	template struct THeapChunk<CAllocator_Virtual>;
 }

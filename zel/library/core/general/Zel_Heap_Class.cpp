@@ -51,9 +51,10 @@ namespace NZel::NMemory
 	template <typename t_CParams>
 	umint THeap<t_CParams>::fs_BlockSize(uint8 const *pBlock)
 	{
-		if (t_CParams::fs_State(pBlock) == EBlockState_LargeFree)
-			return umint(fg_Load<uint64>(pBlock + mc_HeaderSize + 16));
-		return t_CParams::fs_Units(pBlock) * 16;
+		umint Units = t_CParams::fs_Units(pBlock);
+		if (Units || t_CParams::fs_State(pBlock) != EBlockState_Free)
+			return Units * 16;
+		return umint(fg_Load<uint64>(pBlock + mc_HeaderSize + 16)); // a large free block
 	}
 
 	template <typename t_CParams>
@@ -106,7 +107,7 @@ namespace NZel::NMemory
 		uint8 *pNext = pBlock + Size;
 		if (Units > t_CParams::mc_FieldMax)
 		{
-			t_CParams::fs_Write(pBlock, 0, PrevUnits, EBlockState_LargeFree);
+			t_CParams::fs_Write(pBlock, 0, PrevUnits, EBlockState_Free);
 			fg_Store<uint64>(pBlock + mc_HeaderSize + 16, uint64(Size));
 			fg_Store<uint8 *>(pNext - sizeof(void *), pBlock);
 			fs_SetPrevField(pNext, 0);
@@ -232,6 +233,7 @@ namespace NZel::NMemory
 			if (void *p = pQuick)
 			{
 				pQuick = *static_cast<void **>(p);
+				t_CParams::fs_SetState(static_cast<uint8 *>(p) - mc_HeaderSize, EBlockState_Used);
 				return p;
 			}
 		}
@@ -287,21 +289,91 @@ namespace NZel::NMemory
 	// ---- free ----------------------------------------------------------------------------
 
 	template <typename t_CParams>
-	void THeap<t_CParams>::f_Free(CChunk &Chunk, void *p)
+	bool THeap<t_CParams>::f_IsLive(CChunk const &Chunk, void const *p) const
+	{
+		// A live block's header says used, and its neighbours agree: the previous block ends
+		// where it begins, and the next block's previous-size field is its size. A header left
+		// behind inside a block that was merged into its free neighbour still says used, but
+		// the merged block's header no longer ends there. The previous block is looked at
+		// first: it lies where that merged block keeps its front committed.
+		auto const *pBlock = static_cast<uint8 const *>(p) - mc_HeaderSize;
+		if (umint(p) % 16)
+			return false;
+		if constexpr (t_CParams::mc_BinCount == 1)
+		{
+			// Every free block of this class is on the one list, and its merged blocks keep no
+			// slack committed: a header left behind inside one is found there before it is read,
+			// since its page is most likely decommitted.
+			for (uint8 *pFree = fp_pBucket; pFree; pFree = fs_LoadLink(pFree + mc_HeaderSize))
+			{
+				if (pBlock > pFree && pBlock < pFree + fs_BlockSize(pFree))
+					return false;
+			}
+		}
+		if (t_CParams::fs_State(pBlock) != EBlockState_Used)
+			return false;
+		umint const Units = t_CParams::fs_Units(pBlock);
+		umint const Start = Chunk.m_Base + 16 - mc_HeaderSize; // the start marker
+		umint const EndMarker = Chunk.f_End() - mc_HeaderSize;
+		if (Units == 0 || umint(pBlock) < Start + 16 || Units * 16 > EndMarker - umint(pBlock))
+			return false;
+		umint const PrevUnits = t_CParams::fs_PrevUnits(pBlock);
+		if (PrevUnits)
+		{
+			if (PrevUnits * 16 > umint(pBlock) - Start || t_CParams::fs_Units(pBlock - PrevUnits * 16) != PrevUnits)
+				return false;
+		}
+		else
+		{
+			// A large free block before it, whose start is stored in the word before its header.
+			umint const Prev = umint(fg_Load<uint8 const *>(pBlock - sizeof(void *)));
+			if (Prev < Start + 16 || Prev >= umint(pBlock) || Prev % 16 != 16 - mc_HeaderSize)
+				return false;
+			auto const *pPrev = reinterpret_cast<uint8 const *>(Prev);
+			if (t_CParams::fs_State(pPrev) != EBlockState_Free || t_CParams::fs_Units(pPrev) != 0 || fs_BlockSize(pPrev) != umint(pBlock) - Prev)
+				return false;
+		}
+		return t_CParams::fs_PrevUnits(pBlock + Units * 16) == Units;
+	}
+
+	template <typename t_CParams>
+	bool THeap<t_CParams>::f_Free(CChunk &Chunk, void *p)
 	{
 		uint8 *pBlock = static_cast<uint8 *>(p) - mc_HeaderSize;
-		if (t_CParams::fs_State(pBlock) != EBlockState_Used)
-			return; // not a live block: freed twice or never ours
-		umint Size = t_CParams::fs_Units(pBlock) * 16;
-		if (Size <= mc_QuickMax)
+		if constexpr (t_CParams::mc_BinCount > 1)
 		{
-			void *&pQuick = fp_Quick[Size / 16 - 1];
-			*static_cast<void **>(p) = pQuick;
-			pQuick = p;
-			fp_bQuickDirty = true;
-			return;
+			umint const Units = t_CParams::fs_Units(pBlock);
+			if (Units - 1 < mc_QuickMax / 16)
+			{
+				// A block this small goes through the quick state before it can be merged, so no
+				// header of one is left behind saying used: the state tells a second free, and
+				// the next block's previous-size field a pointer that is no block at all.
+				if (t_CParams::fs_State(pBlock) != EBlockState_Used || umint(p) % 16 ||
+					umint(pBlock) + Units * 16 > Chunk.f_End() - mc_HeaderSize || t_CParams::fs_PrevUnits(pBlock + Units * 16) != Units)
+					return false; // freed already, or never handed out: the caller reports it
+				fp_PushQuick(p, Units);
+				return true;
+			}
 		}
-		fp_Coalesce(Chunk, pBlock, pBlock + Size, true);
+		// The large class looks its free blocks up before it reads the header at all.
+		if (!f_IsLive(Chunk, p))
+			return false;
+		umint const Units = t_CParams::fs_Units(pBlock);
+		if (t_CParams::mc_BinCount == 1 && Units - 1 < mc_QuickMax / 16)
+			fp_PushQuick(p, Units); // a block of the large class that a resize shrank
+		else
+			fp_Coalesce(Chunk, pBlock, pBlock + Units * 16, true);
+		return true;
+	}
+
+	template <typename t_CParams>
+	void THeap<t_CParams>::fp_PushQuick(void *p, umint Units)
+	{
+		void *&pQuick = fp_Quick[Units - 1];
+		*static_cast<void **>(p) = pQuick;
+		pQuick = p;
+		t_CParams::fs_SetState(static_cast<uint8 *>(p) - mc_HeaderSize, EBlockState_Quick);
+		fp_bQuickDirty = true;
 	}
 
 	template <typename t_CParams>
@@ -389,8 +461,7 @@ namespace NZel::NMemory
 		if (Size > ~umint(0) - 2 * fp_ChunkStep)
 			return;
 		umint Reserve = gf_Mem_RoundUp(fg_Max(Size + 32, fp_ChunkStep), fp_ChunkStep);
-		EMemAllocation Type = fp_Core.f_CommitsOnDemand() ? EMemAllocation::Reserve : EMemAllocation::Commit;
-		umint Base = umint(AllocVirtualMemory(Reserve, t_CParams::mc_PlacementHint, Type));
+		umint Base = umint(CChunk::CAllocator::fs_Reserve(Reserve, t_CParams::mc_PlacementHint, !fp_Core.f_CommitsOnDemand()));
 		Reserve = gf_Mem_RoundUp(Reserve, gf_Mem_GetInfo().m_Granularity);
 		try
 		{
@@ -482,14 +553,7 @@ namespace NZel::NMemory
 	template <typename t_CParams>
 	void THeap<t_CParams>::fp_ReleaseReservation(CChunk::CReservation const &Reservation)
 	{
-		try
-		{
-			gf_Mem_VirtualFree(reinterpret_cast<void *>(Reservation.m_Base), Reservation.m_Size, t_CParams::mc_PlacementHint);
-		}
-		catch (...)
-		{
-			// The range stays reserved; nothing else depends on it.
-		}
+		CChunk::fs_Release(Reservation, t_CParams::mc_PlacementHint);
 	}
 
 	template <typename t_CParams>
@@ -559,7 +623,7 @@ namespace NZel::NMemory
 	// ---- checks --------------------------------------------------------------------------
 
 	template <typename t_CParams>
-	bool THeap<t_CParams>::f_CheckChunk(CChunk const &Chunk, const char *&pReason, umint &nFree) const
+	bool THeap<t_CParams>::f_CheckChunk(CChunk const &Chunk, const char *&pReason, CBlockCount &Count) const
 	{
 		auto const *pStart = reinterpret_cast<uint8 const *>(Chunk.m_Base + 16 - mc_HeaderSize);
 		auto const *pEndMarker = reinterpret_cast<uint8 const *>(Chunk.f_End() - mc_HeaderSize);
@@ -570,11 +634,12 @@ namespace NZel::NMemory
 		auto const *pBlock = reinterpret_cast<uint8 const *>(Chunk.m_Base + fs_FirstBlockOffset());
 		uint8 const *pPrev = pStart;
 		umint PrevSize = 16;
-		uint32 PrevState = EBlockState_Marker;
+		bool bPrevFree = false;
+		bool bPrevLarge = false;
 		for (;;)
 		{
 			umint PrevField = t_CParams::fs_PrevUnits(pBlock);
-			if (PrevField ? PrevField * 16 != PrevSize : (PrevState != EBlockState_LargeFree || fg_Load<uint8 const *>(pBlock - sizeof(void *)) != pPrev))
+			if (PrevField ? PrevField * 16 != PrevSize : (!bPrevLarge || fg_Load<uint8 const *>(pBlock - sizeof(void *)) != pPrev))
 				return pReason = "previous-size field does not match the previous block", false;
 			if (pBlock == pEndMarker)
 				return true;
@@ -586,17 +651,26 @@ namespace NZel::NMemory
 				return pReason = "block size out of range", false;
 			if ((umint(pBlock) + mc_HeaderSize) % 16)
 				return pReason = "user data not 16-byte aligned", false;
-			if (fs_IsFree(State))
+			bool const bFree = fs_IsFree(State);
+			bool const bLarge = bFree && t_CParams::fs_Units(pBlock) == 0;
+			if (bFree)
 			{
-				if (fs_IsFree(PrevState))
+				if (bPrevFree)
 					return pReason = "two free blocks side by side", false;
-				if ((State == EBlockState_LargeFree) != (Size / 16 > t_CParams::mc_FieldMax))
+				if (bLarge != (Size / 16 > t_CParams::mc_FieldMax))
 					return pReason = "free block in the wrong state for its size", false;
-				++nFree;
+				++Count.m_nFree;
+			}
+			else if (State == EBlockState_Quick)
+			{
+				if (Size > mc_QuickMax)
+					return pReason = "quick-listed block too large for the quick lists", false;
+				++Count.m_nQuick;
 			}
 			pPrev = pBlock;
 			PrevSize = Size;
-			PrevState = State;
+			bPrevFree = bFree;
+			bPrevLarge = bLarge;
 			pBlock += Size;
 		}
 	}
@@ -612,6 +686,18 @@ namespace NZel::NMemory
 		for (uint8 *pHead : fp_Bins)
 			fCount(pHead);
 		fCount(fp_pBucket);
+		return n;
+	}
+
+	template <typename t_CParams>
+	umint THeap<t_CParams>::f_CountQuick(umint Limit) const
+	{
+		umint n = 0;
+		for (void *pHead : fp_Quick)
+		{
+			for (void *p = pHead; p && n < Limit; p = *static_cast<void **>(p))
+				++n;
+		}
 		return n;
 	}
 

@@ -2,9 +2,10 @@
 // THeap: one size class of the small-object heap (see Zel_Heap_Block.h for its headers).
 //
 // Free structures:
-// - quick lists: five singly linked lists of freed 16, 32, 48, 64 and 80-byte blocks, which
-//   stay "used" while cached there, so the commonest sizes come and go with one list
-//   operation (80 bytes is the block of a 64-byte request: the header takes two bytes);
+// - quick lists: five singly linked lists of freed 16, 32, 48, 64 and 80-byte blocks, in the
+//   quick state while cached there (neither live nor mergeable), so the commonest sizes come
+//   and go with one list operation (80 bytes is the block of a 64-byte request: the header
+//   takes two bytes);
 // - exact lists: one doubly linked list per block size the header can encode, found through a
 //   two-level bitmap, so "the smallest free block of at least this size" is a few bit scans;
 // - one best-fit list for free blocks too large for the header's size field;
@@ -22,6 +23,7 @@ namespace NZel::NMemory
 	public:
 		static constexpr umint mc_HeaderSize = t_CParams::mc_HeaderSize;
 		// The largest block the quick lists cache.
+		// Five lists rather than four, on purpose: 80 bytes is the block of a 64-byte request.
 		static constexpr umint mc_QuickMax = 80;
 
 		THeap(CHeapCore &Core, umint ChunkStep);
@@ -32,7 +34,8 @@ namespace NZel::NMemory
 		// Null when the class cannot hold Size or no block could be found after adding a chunk;
 		// throws CExceptionMemory when address space or memory runs out.
 		void *f_Alloc(umint Size) override;
-		void f_Free(CChunk &Chunk, void *p) override;
+		bool f_Free(CChunk &Chunk, void *p) override;
+		bool f_IsLive(CChunk const &Chunk, void const *p) const override;
 		umint f_GetUsableSize(void *p) const override
 		{
 			return fs_BlockUnits(static_cast<uint8 *>(p) - mc_HeaderSize) * 16 - mc_HeaderSize;
@@ -41,7 +44,7 @@ namespace NZel::NMemory
 		{
 			return t_CParams::mc_MaxRequest;
 		}
-		bool f_CheckChunk(CChunk const &Chunk, const char *&pReason, umint &nFree) const override;
+		bool f_CheckChunk(CChunk const &Chunk, const char *&pReason, CBlockCount &Count) const override;
 
 		// The block size a request of Size bytes gets.
 		static umint fs_BlockSizeFor(umint Size)
@@ -51,6 +54,8 @@ namespace NZel::NMemory
 		}
 		// Free blocks in the lists (quick lists not counted): for the consistency check.
 		umint f_CountListed() const;
+		// Blocks in the quick lists, counting no further than Limit (a list may loop).
+		umint f_CountQuick(umint Limit) const;
 		// Gives every quick-listed block back to the free structures.
 		void f_FlushQuickLists();
 		CChunk const *f_GetSpare() const
@@ -61,15 +66,18 @@ namespace NZel::NMemory
 	private:
 		static constexpr umint mc_Front = mc_HeaderSize + 24; // header, links, large size
 		static constexpr umint mc_Back = 8;                    // the start-address trailer
-		// Pages are committed and decommitted in aligned runs of this size: a block carved or
-		// freed across a run's edge costs one system call per run rather than one per page,
-		// which matters because each call is far dearer than the heap operation itself.
+		// Pages are committed and decommitted in aligned runs of this size, deliberately not
+		// page by page: a block carved or freed across a run's edge costs one system call per
+		// run rather than one per page, and each call is far dearer than the heap operation
+		// itself (measured under Wine, page by page made carving and freeing 100 to 200 times
+		// slower).
 		static constexpr umint mc_CommitUnit = 0x10000;
-		// Every free block keeps this much after its front committed, so that allocating and
-		// freeing the same blocks over and over (at the chunk's end, or in a hole between live
-		// blocks) does not decommit and fault in the same pages each time: a fresh page costs
-		// a page fault, far dearer than the heap operation. The large class, whose blocks span
-		// many runs anyway, keeps none.
+		// Every free block keeps this much after its front committed, deliberately rather than
+		// decommitting every whole free page at once, so that allocating and freeing the same
+		// blocks over and over (at the chunk's end, or in a hole between live blocks) does not
+		// decommit and fault in the same pages each time: a fresh page costs a page fault, far
+		// dearer than the heap operation. The large class, whose blocks span many runs anyway,
+		// keeps none.
 		static constexpr umint mc_Slack = t_CParams::mc_PlacementHint == 1 ? 0 : 0x40000;
 		static constexpr umint mc_BinWords = (t_CParams::mc_BinCount + 63) / 64;
 		static constexpr umint mc_SummaryWords = (mc_BinWords + 63) / 64;
@@ -86,7 +94,7 @@ namespace NZel::NMemory
 		static void fs_Interior(uint8 const *pBlock, umint Size, umint &Begin, umint &End);
 		static bool fs_IsFree(uint32 State)
 		{
-			return State == EBlockState_Free || State == EBlockState_LargeFree;
+			return State == EBlockState_Free;
 		}
 		static umint fs_FirstBlockOffset()
 		{
@@ -94,6 +102,7 @@ namespace NZel::NMemory
 		}
 
 		void fp_WriteFree(uint8 *pBlock, umint Size, umint PrevUnits);
+		void fp_PushQuick(void *p, umint Units);
 		void fp_Link(uint8 *pBlock, umint Size);
 		void fp_Unlink(uint8 *pBlock, umint Size);
 		uint8 *fp_FindFree(umint Size);

@@ -1,5 +1,10 @@
 // Global operator new and delete of the whole program go to the process heap. (The native
 // test build keeps the system allocator, so the sanitizers see every allocation.)
+//
+// Running out of memory is std::bad_alloc from every throwing form, as standard code expects
+// (the heap's own CExceptionMemory, which its other callers keep getting, is turned into it
+// here); the nothrow forms return null.
+#include "zel/library/core/general/Zel_Exception.h"
 #include "zel/library/core/general/Zel_Heap.h"
 #include "zel/library/core/general/Zel_System.h"
 
@@ -13,9 +18,18 @@ namespace
 
 	void *fg_New(std::size_t Size)
 	{
-		if (void *p = gf_GetProcessHeap().f_Alloc(Size))
-			return p;
-		throw std::bad_alloc();
+		void *p;
+		try
+		{
+			p = gf_GetProcessHeap().f_Alloc(Size);
+		}
+		catch (NZel::NException::CExceptionMemory const &)
+		{
+			throw std::bad_alloc(); // no address space left, or the commit was refused
+		}
+		if (!p)
+			throw std::bad_alloc(); // larger than any class holds
+		return p;
 	}
 
 	void *fg_NewNoThrow(std::size_t Size) noexcept

@@ -98,9 +98,10 @@ namespace NZel
 		class CStackTrace;
 	}
 
-	// The Windows flavour of the system object. Its construction installs the crash reporter
-	// as the process's unhandled-exception filter (Zel_Runtime_CrashReporter.h), after the
-	// parts above, so a crash from then on is reported.
+	// The Windows flavour of the system object. Its construction restricts the search for
+	// libraries loaded by name to the system folder (Zel_Sys_Library.h) and installs the crash
+	// reporter as the process's unhandled-exception filter (Zel_Runtime_CrashReporter.h), after
+	// the parts above, so a crash from then on is reported.
 	class CSystemWindowsMSVC : public CSystem
 	{
 	public:

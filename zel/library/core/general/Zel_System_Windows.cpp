@@ -3,6 +3,7 @@
 #include "zel/library/core/runtime/Zel_Runtime_CrashReporter.h"
 #include "zel/library/core/runtime/Zel_Runtime_DeadlockDetector.h"
 #include "zel/library/core/runtime/Zel_Runtime_StackTrace.h"
+#include "zel/library/core/runtime/Zel_Sys_Library.h"
 
 #include <new>
 
@@ -12,6 +13,10 @@ namespace NZel
 		: CSystem(pPartsStorage)
 		, fp_pStackTrace(new NCrash::CStackTrace)
 	{
+		// Here, because nothing of the program runs earlier: the system object is made at the
+		// first allocation, before any static constructor, so no library can be loaded by name
+		// from the program's folder before the search is restricted to the system folder.
+		NSys::gf_RestrictLibrarySearch();
 		NCrash::gf_InstallCrashFilter();
 	}
 

@@ -1,4 +1,5 @@
 #include "zel/library/core/runtime/Zel_Runtime_DeadlockDetector.h"
+#include "zel/library/core/runtime/Zel_Sys_EventLog.h"
 
 #include "zel/library/core/general/Zel_Clock.h"
 #include "zel/library/core/general/Zel_CrashSettings.h"
@@ -208,17 +209,43 @@ namespace NZel
 		return Result == 1;
 	}
 
+	namespace
+	{
+		// The Application log hears of the report before it is made, while the program still
+		// can tell it.
+		void fg_WriteNotRespondingEvent()
+		{
+			CCrashSettings const &Settings = gf_GetCrashSettings();
+			if (!Settings.fp_CrashEventSource || !Settings.fp_NotRespondingEventId)
+				return;
+			const char *const Inserts[] = {Settings.f_GetProgramName(), ""};
+			NSys::gf_ReportEvent(Settings.fp_CrashEventSource, NSys::EEventType::Error, Settings.fp_NotRespondingEventId, Inserts, 2);
+		}
+	}
+
 	void CDeadlockDetector::fp_OnStall()
 	{
 		if (!fp_SuppressReport)
 		{
-			char const *pName = gf_GetCrashSettings().f_GetProgramName();
-			CStr const Caption = CStr::CFormat("{} is not responding") << pName;
-			CStr const Message = CStr::CFormat("{} is not responding. This might be temporary.\n\nWould you like to continue waiting for {0} to "
-											   "respond?\n\nTo report this problem to Quorvex, please press No to create an error report.")
-				<< pName;
-			if (gf_GetCrashSettings().fp_CrashNoDialog || !f_ShowNotRespondingDialog(Caption.f_GetStr(), Message.f_GetStr()))
+			// Unattended, the report comes at once. The texts of the question are made on the
+			// stack: a stalled program may be stuck holding the heap's lock, and the way to the
+			// report must not wait for it.
+			if (gf_GetCrashSettings().fp_CrashNoDialog)
+			{
+				fg_WriteNotRespondingEvent();
 				fs_MakeErrorReport();
+			}
+			char const *pName = gf_GetCrashSettings().f_GetProgramName();
+			NStr::CFStr256 const Caption = NStr::CFStr256::CFormat("{} is not responding") << pName;
+			NStr::TCStrImp_Fixed<1024> const Message =
+				NStr::TCStrImp_Fixed<1024>::CFormat("{} is not responding. This might be temporary.\n\nWould you like to continue waiting for {0} to "
+													"respond?\n\nTo report this problem to Quorvex, please press No to create an error report.")
+				<< pName;
+			if (!f_ShowNotRespondingDialog(Caption.f_GetStr(), Message.f_GetStr()))
+			{
+				fg_WriteNotRespondingEvent();
+				fs_MakeErrorReport();
+			}
 		}
 		CClockTime const Now = gf_GetClock().f_GetTime();
 		NThread::CLockGuard Guard(fp_AliveLock);

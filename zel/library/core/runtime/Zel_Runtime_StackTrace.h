@@ -1,13 +1,15 @@
 #pragma once
 // CStackTrace: the crash reporter's symbol engine. It names code addresses (function, module,
 // source file and line) and writes dumps, through the debug-help library "Dbghelp.dll", which
-// it loads the first time it is needed: a program that never crashes never loads it.
+// it loads the first time it is needed (a program that never crashes never loads it), from
+// the system folder only.
 //
 // One lock serialises everything, so threads that crash at the same time take turns. Loading
 // is tried once: after a failure (no library, missing functions, SymInitialize refused) the
 // engine stays failed and resolves nothing. Resolved addresses are cached, and every record,
 // name copy and the symbol buffer come from the engine's own heap, never the process heap a
-// crash may have damaged.
+// crash may have damaged or the crashed thread may hold. Nothing the engine does on the way
+// takes a lock of the program other than its own.
 //
 // Windows only: include from Windows sources.
 #include "zel/library/core/general/Zel_CrashLog.h"
@@ -88,6 +90,11 @@ namespace NZel::NCrash
 		CStackTrace(const CStackTrace &) = delete;
 		CStackTrace &operator=(const CStackTrace &) = delete;
 
+		// The program folder, where the program's debug information lies: symbols are looked
+		// for there first. Set before the first f_Initialise (the text must stay); without it
+		// only the symbol store is searched.
+		void f_SetProgramFolder(const char *pFolder);
+
 		// Loads the debug-help library and initialises symbols on first call; true when
 		// addresses can be named.
 		bool f_Initialise();
@@ -115,7 +122,8 @@ namespace NZel::NCrash
 		bool fp_LoadLibrary();
 		bool fp_FindFunctions();
 		CStackTraceSymbol *fp_MakeSymbol(umint Address);
-		static char *fs_CopyText(const char *pText);
+		// A copy of pText with pSuffix after it, in the engine's heap; null without memory.
+		static char *fs_CopyText(const char *pText, const char *pSuffix = "");
 
 		NThread::CLock fp_Lock;
 		HMODULE fp_hDbgHelp = nullptr;
@@ -126,6 +134,7 @@ namespace NZel::NCrash
 		FSymGetModuleInfo64 fp_SymGetModuleInfo64 = nullptr;
 		FMiniDumpWriteDump fp_MiniDumpWriteDump = nullptr;
 		HANDLE fp_hProcess = nullptr;
+		const char *fp_pProgramFolder = nullptr;
 		bool fp_bInitialised = false;
 		bool fp_bFailed = false;
 		IMAGEHLP_SYMBOL64 *fp_pSymbolBuffer = nullptr;

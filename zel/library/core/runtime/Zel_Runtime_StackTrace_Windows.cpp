@@ -1,9 +1,11 @@
 #include "zel/library/core/runtime/Zel_Runtime_StackTrace.h"
 
-#include "zel/library/core/file/Zel_File.h"
+#include "zel/library/core/general/Zel_CrashLog.h"
 #include "zel/library/core/general/Zel_Heap.h"
 #include "zel/library/core/runtime/Zel_Sys_Debug.h"
+#include "zel/library/core/runtime/Zel_Sys_Library.h"
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -20,12 +22,28 @@ namespace NZel::NCrash
 
 		// A heap of its own, apart from the process heap (which may be what crashed), over
 		// reserved memory committed only as it is carved. Made at first need, never destroyed:
-		// symbols are resolved until the process ends.
+		// symbols are resolved until the process ends. Made without a guarded static, whose
+		// lock a crashed thread might hold.
+		alignas(NMemory::CPrivateHeap) unsigned char g_PrivateHeapStorage[sizeof(NMemory::CPrivateHeap)];
+		std::atomic<int32> g_PrivateHeapState{0}; // 0: not made, 1: being made, 2: made
+
 		NMemory::CPrivateHeap &fg_GetPrivateHeap()
 		{
-			alignas(NMemory::CPrivateHeap) static unsigned char s_Storage[sizeof(NMemory::CPrivateHeap)];
-			static NMemory::CPrivateHeap *const s_pHeap = new (s_Storage) NMemory::CPrivateHeap;
-			return *s_pHeap;
+			if (g_PrivateHeapState.load(std::memory_order_acquire) != 2)
+			{
+				int32 Expected = 0;
+				if (g_PrivateHeapState.compare_exchange_strong(Expected, 1, std::memory_order_acq_rel))
+				{
+					new (g_PrivateHeapStorage) NMemory::CPrivateHeap;
+					g_PrivateHeapState.store(2, std::memory_order_release);
+				}
+				else
+				{
+					while (g_PrivateHeapState.load(std::memory_order_acquire) != 2)
+						SwitchToThread();
+				}
+			}
+			return *std::launder(reinterpret_cast<NMemory::CPrivateHeap *>(g_PrivateHeapStorage));
 		}
 
 		void fg_ReportMissingFunctions()
@@ -85,7 +103,7 @@ namespace NZel::NCrash
 	bool CStackTrace::fp_LoadLibrary()
 	{
 		if (!fp_hDbgHelp)
-			fp_hDbgHelp = LoadLibraryA("Dbghelp.dll");
+			fp_hDbgHelp = NSys::gf_LoadSystemLibrary(L"Dbghelp.dll");
 		if (fp_hDbgHelp)
 			return true;
 		NSys::gf_DebugOutput("StackTrace: Failed to load DbgHelp.dll\n");
@@ -124,7 +142,13 @@ namespace NZel::NCrash
 
 		// Our own folder first (the executable's debug information lies beside it), then the
 		// symbol store of the developers' machines.
-		NStr::CStr SearchPath = NFile::gf_GetProgramFolder() + ";" + gc_SymbolServer;
+		NStr::TCStrImp_Fixed<gc_CrashPathBytes + sizeof(gc_SymbolServer)> SearchPath;
+		if (fp_pProgramFolder)
+		{
+			SearchPath.f_Append(fp_pProgramFolder);
+			SearchPath.f_Append(";");
+		}
+		SearchPath.f_Append(gc_SymbolServer);
 
 		// The handle stays open: the dumps are written through it.
 		if (!fp_hProcess)
@@ -147,12 +171,22 @@ namespace NZel::NCrash
 		return true;
 	}
 
-	char *CStackTrace::fs_CopyText(const char *pText)
+	void CStackTrace::f_SetProgramFolder(const char *pFolder)
+	{
+		NThread::CLockGuard Guard(fp_Lock);
+		fp_pProgramFolder = pFolder;
+	}
+
+	char *CStackTrace::fs_CopyText(const char *pText, const char *pSuffix)
 	{
 		umint const Len = std::strlen(pText);
-		char *pCopy = static_cast<char *>(CStackTraceHeap::fs_Alloc(Len + 1));
+		umint const SuffixLen = std::strlen(pSuffix);
+		char *pCopy = static_cast<char *>(CStackTraceHeap::fs_Alloc(Len + SuffixLen + 1));
 		if (pCopy)
-			std::memcpy(pCopy, pText, Len + 1);
+		{
+			std::memcpy(pCopy, pText, Len);
+			std::memcpy(pCopy + Len, pSuffix, SuffixLen + 1);
+		}
 		return pCopy;
 	}
 
@@ -179,10 +213,7 @@ namespace NZel::NCrash
 		{
 			constexpr umint PrefixLen = sizeof(gc_CrtSourcePrefix) - 1;
 			if (std::strncmp(Line.FileName, gc_CrtSourcePrefix, PrefixLen) == 0)
-			{
-				NStr::CStr Rewritten = NStr::CStr(gc_CrtSourceLocal) + (Line.FileName + PrefixLen);
-				pSymbol->m_pFile = fs_CopyText(Rewritten.f_GetStr());
-			}
+				pSymbol->m_pFile = fs_CopyText(gc_CrtSourceLocal, Line.FileName + PrefixLen);
 			else
 				pSymbol->m_pFile = fs_CopyText(Line.FileName);
 			pSymbol->m_Line = Line.LineNumber;

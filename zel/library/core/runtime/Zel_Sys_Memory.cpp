@@ -3,8 +3,31 @@
 #include "zel/library/core/general/Zel_Exception.h"
 #include "zel/library/core/general/Zel_ThreadPlacement.h"
 
+#include <atomic>
+
 namespace NZel::NSys
 {
+	namespace
+	{
+		std::atomic<uint32> g_CommitsToRefuse{0};
+
+		bool fg_RefuseCommit()
+		{
+			uint32 Left = g_CommitsToRefuse.load(std::memory_order_relaxed);
+			while (Left)
+			{
+				if (g_CommitsToRefuse.compare_exchange_weak(Left, Left - 1, std::memory_order_relaxed))
+					return true;
+			}
+			return false;
+		}
+	}
+
+	void gf_Mem_RefuseNextCommits(uint32 nCommits)
+	{
+		g_CommitsToRefuse.store(nCommits, std::memory_order_relaxed);
+	}
+
 	CMemoryInfo const &gf_Mem_GetInfo()
 	{
 		static CMemoryInfo const s_Info = NPlatform::gf_Mem_ReadInfo();
@@ -44,6 +67,11 @@ namespace NZel::NSys
 
 	void gf_Mem_VirtualCommit(void *pAddress, umint Size)
 	{
+		if (fg_RefuseCommit())
+		{
+			NPlatform::gf_Mem_SetCommitLimitError();
+			DZelThrowSystemError(NException::CExceptionMemory, "VirtualAlloc");
+		}
 		if (!NPlatform::gf_Mem_TryCommit(pAddress, Size))
 			DZelThrowSystemError(NException::CExceptionMemory, "VirtualAlloc");
 	}

@@ -14,6 +14,7 @@
 //   1 and 2 place the reservation next to the calling thread's earlier reservations of the
 //   same placement (see Zel_ThreadPlacement.h); any other value is an address to try first.
 //   A placed attempt that fails always falls back to an unplaced one.
+// - gf_Mem_HeapCorruption never returns: it ends the process (see there).
 #include "zel/library/core/general/Zel_Types.h"
 
 namespace NZel::NSys
@@ -62,6 +63,21 @@ namespace NZel::NSys
 	// Committed bytes in [pBegin, pBegin + Size): for tests and diagnostics.
 	umint gf_Mem_CountCommitted(const void *pBegin, umint Size);
 
+	// What the system's own heap raises when it finds itself misused or damaged.
+	inline constexpr uint32 gc_StatusHeapCorruption = 0xC0000374;
+
+	// Ends the process because a heap was asked to free pAddress, which is not one of its live
+	// blocks (freed already, or never handed out), or found its own structures damaged. Windows:
+	// raises gc_StatusHeapCorruption, non-continuable, with pAddress as its one parameter, so
+	// the unhandled-exception filter (the crash reporter) logs it with the caller's stack.
+	// Elsewhere: writes "heap corruption: <address> is not a live block" to the standard error
+	// and aborts. Takes no lock and allocates nothing.
+	[[noreturn]] void gf_Mem_HeapCorruption(const void *pAddress);
+
+	// Test hook: the next nCommits commits (gf_Mem_VirtualCommit) of the process fail as they do
+	// at the system's commit limit; later ones are made again. 0 ends the refusals.
+	void gf_Mem_RefuseNextCommits(uint32 nCommits);
+
 	namespace NPlatform
 	{
 		// One reservation attempt at pAddress (null: anywhere; bTopDown: highest free address).
@@ -70,6 +86,9 @@ namespace NZel::NSys
 		bool gf_Mem_TryCommit(void *pAddress, umint Size);
 		bool gf_Mem_TryDecommit(void *pAddress, umint Size);
 		bool gf_Mem_TryRelease(void *pAddress, umint Size);
+		// Sets the calling thread's last error to what a commit refused at the commit limit
+		// leaves there.
+		void gf_Mem_SetCommitLimitError();
 		CMemoryInfo gf_Mem_ReadInfo();
 		// Whether placement near a thread's home is worth trying on this platform.
 		bool gf_Mem_SupportsPlacement();

@@ -3,7 +3,9 @@
 // again, so a heap that touches a page it has not committed faults at once.
 #include "zel/library/core/runtime/Zel_Sys_Memory.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -40,6 +42,11 @@ namespace NZel::NSys
 			return munmap(pAddress, Size) == 0;
 		}
 
+		void gf_Mem_SetCommitLimitError()
+		{
+			errno = ENOMEM;
+		}
+
 		CMemoryInfo gf_Mem_ReadInfo()
 		{
 			umint Page = umint(sysconf(_SC_PAGESIZE));
@@ -53,6 +60,19 @@ namespace NZel::NSys
 			// the kernel puts mappings.
 			return false;
 		}
+	}
+
+	void gf_Mem_HeapCorruption(const void *pAddress)
+	{
+		// One write of a text made on the stack: no lock, no allocation.
+		char Text[96];
+		int Len = std::snprintf(Text, sizeof(Text), "heap corruption: %p is not a live block\n", pAddress);
+		if (Len > 0)
+		{
+			ssize_t Written = write(STDERR_FILENO, Text, size_t(Len) < sizeof(Text) ? size_t(Len) : sizeof(Text) - 1);
+			(void)Written;
+		}
+		std::abort();
 	}
 
 	bool gf_Mem_QueryRegion(const void *pAddress, CMemoryRegion &Region)

@@ -29,6 +29,11 @@ namespace NZel::NSys
 			return VirtualFree(pAddress, 0, MEM_RELEASE) != 0;
 		}
 
+		void gf_Mem_SetCommitLimitError()
+		{
+			SetLastError(ERROR_COMMITMENT_LIMIT);
+		}
+
 		CMemoryInfo gf_Mem_ReadInfo()
 		{
 			SYSTEM_INFO Info{};
@@ -40,6 +45,16 @@ namespace NZel::NSys
 		{
 			return true;
 		}
+	}
+
+	void gf_Mem_HeapCorruption(const void *pAddress)
+	{
+		ULONG_PTR const Parameter = ULONG_PTR(pAddress);
+		RaiseException(gc_StatusHeapCorruption, EXCEPTION_NONCONTINUABLE, 1, &Parameter);
+		// Only when nothing handled it and the system let the raise return.
+		TerminateProcess(GetCurrentProcess(), gc_StatusHeapCorruption);
+		for (;;)
+			Sleep(INFINITE);
 	}
 
 	bool gf_Mem_QueryRegion(const void *pAddress, CMemoryRegion &Region)

@@ -57,12 +57,13 @@ namespace NZel::NSys
 			{
 			}
 
+			// Wakes the waiters while holding the lock: a waiter that owns the last reference
+			// may close the event as soon as it wakes, and must not find this call still inside
+			// the condition.
 			void f_SetState(bool bSignalled)
 			{
-				{
-					std::lock_guard<std::mutex> Lock(fp_Mutex);
-					fp_bSignalled = bSignalled;
-				}
+				std::lock_guard<std::mutex> Lock(fp_Mutex);
+				fp_bSignalled = bSignalled;
 				if (bSignalled)
 					fp_Condition.notify_all();
 			}

@@ -2,7 +2,7 @@
 // Platform contract: time sources of the clock.
 //
 // None of these functions fail or throw; the Windows calls behind them have no error paths.
-#include "zel/library/core/general/Zel_Types.h"
+#include "zel/library/core/general/Zel_ClockTime.h"
 
 namespace NZel::NSys
 {
@@ -17,4 +17,9 @@ namespace NZel::NSys
 	// Seconds to add to UTC to get local time now: minus the zone's bias, and minus the daylight
 	// bias as well while daylight time is in effect. Zero when the zone cannot be read.
 	int64 gf_Time_GetLocalOffset();
+
+	// The local date and time now, to the millisecond, read straight from the system: no clock
+	// object and no lock, for code that must not wait for a lock another thread may hold (the
+	// crash reporter).
+	NTime::CCalendarTime gf_Time_GetLocalCalendar();
 }

@@ -37,4 +37,22 @@ namespace NZel::NSys
 			return 0;
 		return int64(Local.tm_gmtoff);
 	}
+
+	NTime::CCalendarTime gf_Time_GetLocalCalendar()
+	{
+		timespec Now;
+		clock_gettime(CLOCK_REALTIME, &Now);
+		tm Local = {};
+		NTime::CCalendarTime Calendar;
+		if (!localtime_r(&Now.tv_sec, &Local))
+			return Calendar;
+		Calendar.m_Year = int64(Local.tm_year) + 1900;
+		Calendar.m_Month = uint32(Local.tm_mon + 1);
+		Calendar.m_Day = uint32(Local.tm_mday);
+		Calendar.m_Hour = uint32(Local.tm_hour);
+		Calendar.m_Minute = uint32(Local.tm_min);
+		Calendar.m_Second = uint32(Local.tm_sec < 60 ? Local.tm_sec : 59); // a leap second is not a field value here
+		Calendar.m_Fraction = NTime::CCalendarTime::fs_FractionOfMilliseconds(uint32(Now.tv_nsec / 1000000));
+		return Calendar;
+	}
 }

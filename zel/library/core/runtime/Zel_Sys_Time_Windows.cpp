@@ -35,4 +35,19 @@ namespace NZel::NSys
 			OffsetMinutes -= Zone.DaylightBias;
 		return OffsetMinutes * 60;
 	}
+
+	NTime::CCalendarTime gf_Time_GetLocalCalendar()
+	{
+		SYSTEMTIME Local;
+		GetLocalTime(&Local);
+		NTime::CCalendarTime Calendar;
+		Calendar.m_Year = Local.wYear;
+		Calendar.m_Month = Local.wMonth;
+		Calendar.m_Day = Local.wDay;
+		Calendar.m_Hour = Local.wHour;
+		Calendar.m_Minute = Local.wMinute;
+		Calendar.m_Second = Local.wSecond;
+		Calendar.m_Fraction = NTime::CCalendarTime::fs_FractionOfMilliseconds(Local.wMilliseconds);
+		return Calendar;
+	}
 }
