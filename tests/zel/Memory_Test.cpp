@@ -79,6 +79,23 @@ TEST(AllocatorKeptBlocks, OneBlockPerStepAndNothingFromAnUnsizedFree)
 	EXPECT_EQ(CAllocator_Heap::fs_GetKeptBlockCount(), 0) << "the unsized free keeps nothing";
 }
 
+#ifndef _WIN32
+// A block freed twice while the first free keeps it is still heap corruption, as it is for
+// blocks that go straight back to the heap.
+TEST(AllocatorKeptBlocksDeathTest, ASizedBlockFreedTwiceIsHeapCorruption)
+{
+	GTEST_FLAG_SET(death_test_style, "threadsafe");
+	EXPECT_DEATH(
+		{
+			fg_EmptyKeptBlocks();
+			void *p = CAllocator_Heap::f_Alloc(40);
+			CAllocator_Heap::f_Free(p, 40);
+			CAllocator_Heap::f_Free(p, 40);
+		},
+		"heap corruption: 0x[0-9a-f]+ is not a live block");
+}
+#endif
+
 TEST(AllocatorKeptBlocks, RefusedAllocationsAreRefusedEvenWithABlockKept)
 {
 	fg_EmptyKeptBlocks();

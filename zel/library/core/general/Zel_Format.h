@@ -74,23 +74,23 @@ namespace NZel::NStr
 		// One overload per kind of argument; the caller adds them in the order in which
 		// automatic placeholders take them.
 		template <typename t_CArg>
-		CFormat &f_AddArgument(const t_CArg &Arg)
+		DZelFormatInline CFormat &f_AddArgument(const t_CArg &Arg)
 		{
 			using CType = typename TCFormatWrapperFor<t_CTraits, CFormat, t_CArg>::CType;
 			fp_AddWrapper<CType>(Arg);
 			return *this;
 		}
-		CFormat &f_AddArgument(const char *pText)
+		DZelFormatInline CFormat &f_AddArgument(const char *pText)
 		{
 			fp_AddWrapper<TCStrFormatType_String<t_CTraits, CFormat, const char>>(pText);
 			return *this;
 		}
 		template <typename t_CArg>
-		CFormat &operator<<(const t_CArg &Arg)
+		DZelFormatInline CFormat &operator<<(const t_CArg &Arg)
 		{
 			return f_AddArgument(Arg);
 		}
-		CFormat &operator<<(const char *pText)
+		DZelFormatInline CFormat &operator<<(const char *pText)
 		{
 			return f_AddArgument(pText);
 		}
@@ -123,16 +123,7 @@ namespace NZel::NStr
 		DZelFormatInline int32 f_ReadNumber(const char *pText, int32 Default)
 		{
 			if (*pText == '*')
-			{
-				++pText;
-				int32 Index;
-				if (*pText >= '0' && *pText <= '9')
-					Index = fg_ReadDigits(pText);
-				else
-					Index = f_TakeNextArgument();
-				CWrapper *pArg = f_GetArgument(Index);
-				return pArg ? pArg->f_GetInt() : Default;
-			}
+				return fp_ReadArgumentNumber(pText + 1, Default);
 			return fg_ReadDigits(pText);
 		}
 
@@ -140,8 +131,8 @@ namespace NZel::NStr
 		DZelFormatInline static int32 fg_ReadDigits(const char *&pText)
 		{
 			uint32 Value = 0;
-			while (*pText >= '0' && *pText <= '9')
-				Value = Value * 10u + uint32(*pText++ - '0');
+			for (uint32 Digit = uint32(uint8(*pText)) - '0'; Digit <= 9; Digit = uint32(uint8(*++pText)) - '0')
+				Value = Value * 10u + Digit;
 			return int32(Value);
 		}
 
@@ -156,8 +147,20 @@ namespace NZel::NStr
 		alignas(8) unsigned char fp_Arena[mc_ArenaWords * 4];
 		uint32 fp_ArenaWordsUsed = 0;
 
+		// The number of the argument that "*" (pText: the text after it) selects.
+		DZelFormatOutOfLine int32 fp_ReadArgumentNumber(const char *pText, int32 Default)
+		{
+			int32 Index;
+			if (*pText >= '0' && *pText <= '9')
+				Index = fg_ReadDigits(pText);
+			else
+				Index = f_TakeNextArgument();
+			CWrapper *pArg = f_GetArgument(Index);
+			return pArg ? pArg->f_GetInt() : Default;
+		}
+
 		template <typename t_CWrapper, typename t_CValue>
-		void fp_AddWrapper(const t_CValue &Value)
+		DZelFormatInline void fp_AddWrapper(const t_CValue &Value)
 		{
 			static_assert(alignof(t_CWrapper) <= 8);
 			constexpr uint32 Words = uint32((sizeof(t_CWrapper) + 3) / 4);
@@ -170,14 +173,22 @@ namespace NZel::NStr
 				fp_ArenaWordsUsed = Start + Words;
 			}
 			else
-			{
-				void *pMem = NMemory::CAllocator_Heap::f_Alloc(sizeof(t_CWrapper));
-				Entry = pMem ? reinterpret_cast<umint>(new (pMem) t_CWrapper(Value, true)) | 1 : 0;
-			}
-			fp_AppendEntry(Entry);
+				Entry = fp_AddHeapWrapper<t_CWrapper>(Value);
+			if (fp_nArguments < mc_InlineEntries)
+				fp_pTable[fp_nArguments++] = Entry;
+			else
+				fp_AppendEntry(Entry);
 		}
 
-		void fp_AppendEntry(umint Entry)
+		// A wrapper that no longer fits into the arena.
+		template <typename t_CWrapper, typename t_CValue>
+		DZelFormatOutOfLine umint fp_AddHeapWrapper(const t_CValue &Value)
+		{
+			void *pMem = NMemory::CAllocator_Heap::f_Alloc(sizeof(t_CWrapper));
+			return pMem ? reinterpret_cast<umint>(new (pMem) t_CWrapper(Value, true)) | 1 : 0;
+		}
+
+		DZelFormatOutOfLine void fp_AppendEntry(umint Entry)
 		{
 			if (fp_nArguments >= mc_InlineEntries)
 			{

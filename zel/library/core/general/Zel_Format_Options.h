@@ -4,6 +4,8 @@
 #include "zel/library/core/general/Zel_Str.h"
 
 #include <cstring>
+#include <new>
+#include <type_traits>
 
 // The engine's small steps (one option, one append that fits) are inlined into each wrapper's
 // f_Format whatever the compiler's size estimate says: a call would cost more than the step.
@@ -46,6 +48,16 @@ namespace NZel::NStr
 		const char *f_pArgument = nullptr;
 	};
 
+	// The option list parsed last in one conversion, for which type of argument, and the record
+	// it gave.
+	struct CFormatOptionsMemo
+	{
+		const char *m_pText = nullptr;
+		int32 m_Len = 0;
+		const void *m_pType = nullptr;
+		alignas(8) unsigned char m_Record[64];
+	};
+
 	// What both outputs below share: the result string, whether it is full, and the buffer the
 	// text is built in while it fits. Once the string could not take all of an append (a fixed
 	// string is full, or a growing one could not get memory) everything after is dropped, so the
@@ -77,6 +89,10 @@ namespace NZel::NStr
 			fp_pOptionsEnd = nullptr;
 			return p;
 		}
+		CFormatOptionsMemo &f_GetOptionsMemo()
+		{
+			return fp_Memo;
+		}
 
 	protected:
 		t_CStr &fp_Str;
@@ -87,6 +103,7 @@ namespace NZel::NStr
 		int32 fp_Len = 0;
 		bool fp_bFull = false;
 		const char *fp_pOptionsEnd = nullptr;
+		CFormatOptionsMemo fp_Memo;
 
 		DZelFormatInline bool fp_Fits(int32 Pos, int32 Count) const
 		{
@@ -170,16 +187,13 @@ namespace NZel::NStr
 		{
 			if (this->fp_Fits(Pos, Count))
 				return this->fp_Copy(Pos, pUnits, Count);
-			// Beyond the room (or out of order): the string's own append cuts and terminates.
-			this->fp_pBuffer = nullptr;
-			this->fp_AppendTextToStr(Pos, Kind, pUnits, Count);
+			fp_AppendTextSlow(Pos, Kind, pUnits, Count);
 		}
 		DZelFormatInline void f_AppendChar(int32 &Pos, char Char, int32 Count)
 		{
 			if (this->fp_Fits(Pos, Count))
 				return this->fp_Fill(Pos, Char, Count);
-			this->fp_pBuffer = nullptr;
-			this->fp_AppendCharToStr(Pos, Char, Count);
+			fp_AppendCharSlow(Pos, Char, Count);
 		}
 		DZelFormatInline void f_AppendLiteral(int32 &Pos, const char *pText, int32 Count)
 		{
@@ -204,6 +218,19 @@ namespace NZel::NStr
 				this->fp_Str.f_Clear();
 			else
 				this->fp_Str.f_SetLengthAndTrim(Pos, 0);
+		}
+
+	private:
+		// Beyond the room (or out of order): the string's own append cuts and terminates.
+		DZelFormatOutOfLine void fp_AppendTextSlow(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
+		{
+			this->fp_pBuffer = nullptr;
+			this->fp_AppendTextToStr(Pos, Kind, pUnits, Count);
+		}
+		DZelFormatOutOfLine void fp_AppendCharSlow(int32 &Pos, char Char, int32 Count)
+		{
+			this->fp_pBuffer = nullptr;
+			this->fp_AppendCharToStr(Pos, Char, Count);
 		}
 	};
 
@@ -393,14 +420,14 @@ namespace NZel::NStr
 		inline const char gc_UnknownOption[] = "| format specifier unknown (";
 
 		template <typename t_CStr>
-		void gf_AppendUnknownOption(t_CStr &Out, int32 &Pos, const COption &Option)
+		DZelFormatOutOfLine void gf_AppendUnknownOption(t_CStr &Out, int32 &Pos, char Category, char Letter)
 		{
 			Out.f_AppendText(Pos, gc_KindLatin1, gc_UnknownOption, int32(sizeof(gc_UnknownOption) - 1));
 			char Marker[5];
 			int32 n = 0;
-			Marker[n++] = Option.f_Category;
-			if (Option.f_Option)
-				Marker[n++] = Option.f_Option;
+			Marker[n++] = Category;
+			if (Letter)
+				Marker[n++] = Letter;
 			Marker[n++] = ')';
 			Marker[n++] = ' ';
 			Marker[n++] = '|';
@@ -410,18 +437,71 @@ namespace NZel::NStr
 		// Runs the option list at p (up to its '}' or the end of the text): fApply(Option)
 		// applies one option and says whether the type knows it; an unknown option leaves its
 		// marker in the output.
+		// Returns where the list ended, and in bSameEveryTime whether parsing it again would give
+		// the same: false when it left a marker or an option argument names an argument ("*").
 		template <typename t_COutput, typename t_FApply>
-		DZelFormatInline void gf_ParseOptions(t_COutput &Out, int32 &Pos, const char *p, t_FApply &&fApply)
+		DZelFormatInline const char *gf_ParseOptions(t_COutput &Out, int32 &Pos, const char *p, bool &bSameEveryTime, t_FApply &&fApply)
 		{
+			bSameEveryTime = true;
 			while (!(gc_FormatChars.f_Class(*p) & CFormatCharTable::mc_EndsList))
 			{
 				COption Option = gf_NextOption(p);
-				if (Option.f_Category && !fApply(Option))
-					gf_AppendUnknownOption(Out, Pos, Option);
+				if (Option.f_Category)
+				{
+					if (*Option.f_pArgument == '*')
+						bSameEveryTime = false;
+					if (!fApply(Option))
+					{
+						gf_AppendUnknownOption(Out, Pos, Option.f_Category, Option.f_Option);
+						bSameEveryTime = false;
+					}
+				}
 				if (*p == ',')
 					++p;
 			}
-			Out.f_SetOptionsEnd(p);
+			return p;
+		}
+
+		// True when the option list at p is the one in Memo, up to the end of the list.
+		inline bool gf_IsMemoText(const char *p, const CFormatOptionsMemo &Memo)
+		{
+			const char *pMemo = Memo.m_pText;
+			for (int32 i = 0; i < Memo.m_Len; ++i)
+			{
+				if (p[i] != pMemo[i])
+					return false;
+			}
+			return gc_FormatChars.f_Class(p[Memo.m_Len]) & CFormatCharTable::mc_EndsList;
+		}
+
+		// The options record of the option list at p, for an argument of the type that pType
+		// names: parsed (fApply(Record, Option) applies one option), unless the same option list
+		// was parsed for the same type last in this conversion; the fields of a time stamp, all
+		// "sj2,sf0", are parsed once. A list that left a marker or names an argument ("*") is
+		// parsed every time. The record lives in the output and must not be changed.
+		template <typename t_COptions, typename t_COutput, typename t_FApply>
+		DZelFormatInline t_COptions &gf_ParseOptionsOnce(t_COutput &Out, int32 &Pos, const char *p, const void *pType, t_FApply &&fApply)
+		{
+			static_assert(sizeof(t_COptions) <= sizeof(CFormatOptionsMemo::m_Record) && alignof(t_COptions) <= 8);
+			static_assert(std::is_trivially_copyable_v<t_COptions> && std::is_trivially_destructible_v<t_COptions>);
+			CFormatOptionsMemo &Memo = Out.f_GetOptionsMemo();
+			if (Memo.m_pType == pType && gf_IsMemoText(p, Memo))
+			{
+				Out.f_SetOptionsEnd(p + Memo.m_Len);
+				return *std::launder(reinterpret_cast<t_COptions *>(Memo.m_Record));
+			}
+			t_COptions &Options = *new (Memo.m_Record) t_COptions();
+			Memo.m_pType = nullptr;
+			bool bSameEveryTime;
+			const char *pEnd = gf_ParseOptions(Out, Pos, p, bSameEveryTime, [&](const COption &Option) { return fApply(Options, Option); });
+			Out.f_SetOptionsEnd(pEnd);
+			if (bSameEveryTime)
+			{
+				Memo.m_pText = p;
+				Memo.m_Len = int32(pEnd - p);
+				Memo.m_pType = pType;
+			}
+			return Options;
 		}
 
 		// The aligned layout of gf_Justify.
@@ -483,7 +563,11 @@ namespace NZel::NStr
 		DZelFormatInline void gf_Justify(t_CStr &Out, int32 &Pos, const char *pText, int32 Len, uint32 Kind, const CFormatOptions &Options)
 		{
 			if (!Options.f_PlainJustify)
-				return gf_JustifyAligned(Out, Pos, pText, Len, Kind, Options);
+			{
+				// A copy, so that the caller's record need not live in memory for this rare path.
+				CFormatOptions const Copy = Options;
+				return gf_JustifyAligned(Out, Pos, pText, Len, Kind, Copy);
+			}
 			if (Len < Options.f_MinLength)
 			{
 				Out.f_AppendChar(Pos, Options.f_Fill, Options.f_MinLength - Len);

@@ -214,19 +214,19 @@ namespace NZel::NStr
 
 		void f_Format(TCFormatOutput<CStrType> &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector) override
 		{
-			COptions Options;
-			NPrivate::gf_ParseOptions(Out, Pos, pOptions, [&](const COption &Option) { return fs_ApplyOption(Options, Option, Collector); });
+			COptions const &Options = NPrivate::gf_ParseOptionsOnce<COptions>(Out, Pos, pOptions, &fs_OptionsType,
+				[&](COptions &Parsed, const COption &Option) { return fs_ApplyOption(Parsed, Option, Collector); });
 			// 64 binary digits, a sign, and room for separators of the grouped bases.
 			char Buffer[96];
 			char *pEnd = Buffer + sizeof(Buffer);
 			char *p = pEnd;
 			CUnsigned Magnitude = CUnsigned(fp_Value);
+			bool bNegative = false; // the record of the options stays as parsed: it may be used again
 			if constexpr (std::is_signed_v<t_CValue>)
 			{
 				if (fp_Value < 0)
 				{
-					Options.f_Negative = 1;
-					Options.f_ForceSign = 1;
+					bNegative = true;
 					Magnitude = CUnsigned(0) - CUnsigned(fp_Value);
 				}
 			}
@@ -235,10 +235,20 @@ namespace NZel::NStr
 			else
 			{
 				p = NPrivate::gf_WriteDigits(pEnd, Magnitude, CUnsigned(Options.f_Base), Options.f_UpperDigits != 0, Options.f_GroupSeparator);
-				if (Options.f_ForceSign)
-					*--p = Options.f_Negative ? '-' : '+';
+				if (bNegative)
+					*--p = '-';
+				else if (Options.f_ForceSign)
+					*--p = '+';
 			}
-			NPrivate::gf_Justify(Out, Pos, p, int32(pEnd - p), gc_KindLatin1, Options);
+			if (bNegative && !Options.f_PlainJustify)
+			{
+				// The aligned layout moves a negative value's padding by one.
+				CFormatOptions Aligned = Options;
+				Aligned.f_Negative = 1;
+				NPrivate::gf_Justify(Out, Pos, p, int32(pEnd - p), gc_KindLatin1, Aligned);
+			}
+			else
+				NPrivate::gf_Justify(Out, Pos, p, int32(pEnd - p), gc_KindLatin1, Options);
 		}
 		int32 f_GetInt() override
 		{
@@ -263,6 +273,9 @@ namespace NZel::NStr
 
 	private:
 		t_CValue fp_Value;
+
+		// Names this type's option records (by its address) for gf_ParseOptionsOnce.
+		inline static char fs_OptionsType = 0;
 
 		// The options of an integer; f_Format calls this directly, the virtual slot for others.
 		DZelFormatInline static bool fs_ApplyOption(CFormatOptions &OptionsBase, const COption &Option, t_CCollector &Collector)
@@ -406,12 +419,14 @@ namespace NZel::NStr
 		// f_Format for the text the wrapper holds, which the final wrappers pass straight in.
 		static void fp_Format(TCFormatOutput<CStrType> &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector, const char *pText, int32 Len, uint32 Kind)
 		{
-			CFormatOptionsStr Options;
-			NPrivate::gf_ParseOptions(Out, Pos, pOptions, [&](const COption &Option) { return fs_ApplyOption(Options, Option, Collector); });
+			CFormatOptionsStr const &Options = NPrivate::gf_ParseOptionsOnce<CFormatOptionsStr>(Out, Pos, pOptions, &fs_OptionsType,
+				[&](CFormatOptionsStr &Parsed, const COption &Option) { return fs_ApplyOption(Parsed, Option, Collector); });
 			NPrivate::gf_FormatText(Out, Pos, pText, Len, Kind, Options);
 		}
 
 	private:
+		inline static char fs_OptionsType = 0;
+
 		DZelFormatInline static bool fs_ApplyOption(CFormatOptions &OptionsBase, const COption &Option, t_CCollector &Collector)
 		{
 			if (Option.f_Category != 'C')

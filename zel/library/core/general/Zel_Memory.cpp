@@ -60,12 +60,7 @@ namespace NZel::NMemory
 			umint i = Size > CKeptBlocks::mc_Step ? (Size - 1) / CKeptBlocks::mc_Step : 0;
 			if (i >= CKeptBlocks::mc_Slots)
 				return nullptr;
-			CKeptBlocks *pKept = NPlatform::gf_GetThreadKeptBlocks();
-			if (!pKept)
-				return nullptr;
-			void *p = pKept->m_pBlocks[i];
-			pKept->m_pBlocks[i] = nullptr;
-			return p;
+			return NPlatform::gf_TakeKeptBlock(i);
 		}
 
 		bool fg_Keep(void *p, umint Size)
@@ -73,11 +68,7 @@ namespace NZel::NMemory
 			umint i = Size / CKeptBlocks::mc_Step;
 			if (i == 0 || i > CKeptBlocks::mc_Slots)
 				return false;
-			CKeptBlocks *pKept = NPlatform::gf_GetThreadKeptBlocks();
-			if (!pKept || pKept->m_pBlocks[i - 1])
-				return false;
-			pKept->m_pBlocks[i - 1] = p;
-			return true;
+			return NPlatform::gf_KeepBlock(i - 1, p);
 		}
 	}
 

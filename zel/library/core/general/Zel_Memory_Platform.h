@@ -23,6 +23,11 @@ namespace NZel::NMemory::NPlatform
 		void *m_pBlocks[mc_Slots];
 	};
 	CKeptBlocks *gf_GetThreadKeptBlocks();
+	// The block in slot i of the calling thread's record, taken out of it; null when there is none.
+	void *gf_TakeKeptBlock(umint i);
+	// Puts p into slot i of the calling thread's record; false when the slot is taken or the
+	// thread keeps nothing.
+	bool gf_KeepBlock(umint i, void *p);
 	// Gives the blocks of a thread's record back to the heap, at the thread's end.
 	void gf_ReleaseKeptBlocks(CKeptBlocks &Kept);
 }

@@ -1,4 +1,5 @@
 #include "zel/library/core/general/Zel_Memory_Platform.h"
+#include "zel/library/core/runtime/Zel_Sys_Memory.h"
 
 #include <cstdlib>
 #include <malloc.h>
@@ -59,5 +60,24 @@ namespace NZel::NMemory::NPlatform
 			(void)&t_Release; // made now, so that it is destroyed when the thread ends
 		}
 		return &Kept.m_Kept;
+	}
+
+	void *gf_TakeKeptBlock(umint i)
+	{
+		CThreadKept &Kept = t_Kept; // before its first keep the record is empty, so it need not be made
+		void *p = Kept.m_Kept.m_pBlocks[i];
+		Kept.m_Kept.m_pBlocks[i] = nullptr;
+		return p;
+	}
+
+	bool gf_KeepBlock(umint i, void *p)
+	{
+		CKeptBlocks *pKept = gf_GetThreadKeptBlocks();
+		if (pKept && pKept->m_pBlocks[i] == p)
+			NSys::gf_Mem_HeapCorruption(p); // freed twice: the first free kept it
+		if (!pKept || pKept->m_pBlocks[i])
+			return false;
+		pKept->m_pBlocks[i] = p;
+		return true;
 	}
 }

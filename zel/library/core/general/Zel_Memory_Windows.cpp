@@ -1,4 +1,5 @@
 #include "zel/library/core/general/Zel_Memory_Platform.h"
+#include "zel/library/core/runtime/Zel_Sys_Memory.h"
 
 #include "zel/library/core/general/Zel_Heap.h"
 #include "zel/library/core/general/Zel_System.h"
@@ -96,7 +97,7 @@ namespace NZel::NMemory::NPlatform
 		}
 
 		// The first call of a thread (and of the process): makes the keys and the record.
-		CKeptBlocks *fg_MakeKeptBlocks()
+		__attribute__((noinline)) CKeptBlocks *fg_MakeKeptBlocks()
 		{
 			CKeptBlocksKeys const &Keys = fg_Keys();
 			if (Keys.m_Tls == TLS_OUT_OF_INDEXES || Keys.m_Fls == FLS_OUT_OF_INDEXES)
@@ -119,16 +120,46 @@ namespace NZel::NMemory::NPlatform
 		}
 	}
 
+	namespace
+	{
+		// The calling thread's record when it has one; null when it has none yet or has ended.
+		inline CKeptBlocks *fg_FindKeptBlocks()
+		{
+			DWORD TlsPlusOne = g_TlsPlusOne.load(std::memory_order_acquire);
+			if (!TlsPlusOne)
+				return nullptr;
+			void *pValue = fg_TlsValue(TlsPlusOne - 1);
+			return umint(pValue) > umint(gc_pEnded) ? static_cast<CKeptBlocks *>(pValue) : nullptr;
+		}
+	}
+
 	CKeptBlocks *gf_GetThreadKeptBlocks()
 	{
-		if (DWORD TlsPlusOne = g_TlsPlusOne.load(std::memory_order_acquire))
-		{
-			void *pValue = fg_TlsValue(TlsPlusOne - 1);
-			if (umint(pValue) > umint(gc_pEnded))
-				return static_cast<CKeptBlocks *>(pValue);
-			if (pValue == gc_pEnded)
-				return nullptr;
-		}
+		if (CKeptBlocks *pKept = fg_FindKeptBlocks())
+			return pKept;
 		return fg_MakeKeptBlocks();
+	}
+
+	void *gf_TakeKeptBlock(umint i)
+	{
+		CKeptBlocks *pKept = fg_FindKeptBlocks(); // a thread without a record keeps nothing
+		if (!pKept)
+			return nullptr;
+		void *p = pKept->m_pBlocks[i];
+		pKept->m_pBlocks[i] = nullptr;
+		return p;
+	}
+
+	bool gf_KeepBlock(umint i, void *p)
+	{
+		CKeptBlocks *pKept = fg_FindKeptBlocks();
+		if (!pKept && !(pKept = fg_MakeKeptBlocks()))
+			return false;
+		if (pKept->m_pBlocks[i] == p)
+			NSys::gf_Mem_HeapCorruption(p); // freed twice: the first free kept it
+		if (pKept->m_pBlocks[i])
+			return false;
+		pKept->m_pBlocks[i] = p;
+		return true;
 	}
 }

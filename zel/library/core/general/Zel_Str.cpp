@@ -786,8 +786,10 @@ namespace NZel::NStr
 			return;
 		int32 SpareUnits = SpareBytes > 0 ? (SpareBytes + gc_UnitSize<t_CUnit> - 1) / gc_UnitSize<t_CUnit> : 0;
 		umint Wanted = gf_BlockSize(Pos + 1 + SpareUnits, gc_UnitSize<t_CUnit>);
-		if (Wanted >= fg_TrimSize(Capacity, gc_UnitSize<t_CUnit>, SpareBytes > 0))
-			return; // a new block would be no smaller than the one the heap gave
+		// A block handed on by a sized free may be one 16-byte step larger than a fresh request
+		// would get: a new block is worth it only when it saves more than that step.
+		if (Wanted + 16 >= fg_TrimSize(Capacity, gc_UnitSize<t_CUnit>, SpareBytes > 0))
+			return;
 		void *pNew = CAllocator_Heap::f_Realloc(fp_pBlock, Wanted);
 		if (!pNew)
 			return; // a smaller block is only an economy; keep the larger one
