@@ -120,3 +120,30 @@ TEST(ConfigReport, ShowsEntriesWarningsProcessesAndTheResult)
 	EXPECT_NE(Unreadable.find("cannot be read: the file does not exist"), std::string::npos) << Unreadable;
 	EXPECT_NE(Unreadable.find("(exit code 1)"), std::string::npos) << Unreadable;
 }
+
+#ifdef HV_SAMPLE_CONFIG
+#include <fstream>
+#include <iterator>
+
+// The sample shipped with every release is read without a warning, and its examples, once the
+// administrator takes away their "# ", are entries as the sample says.
+TEST(ConfigCheck, TheReleasesSampleIsCleanAndItsExamplesAreEntries)
+{
+	std::ifstream File(HV_SAMPLE_CONFIG, std::ios::binary);
+	ASSERT_TRUE(File) << HV_SAMPLE_CONFIG;
+	std::string const Sample{std::istreambuf_iterator<char>(File), std::istreambuf_iterator<char>()};
+	CConfigCheck const Check = fg_Check(Sample);
+	EXPECT_TRUE(Check.m_Warnings.empty()) << Check.m_Warnings.front().m_Text;
+	EXPECT_TRUE(Check.m_Entries.empty());
+
+	// The examples are the commented lines at the end that hold two words and nothing else.
+	std::string Examples;
+	size_t Start = Sample.rfind("\n#\n");
+	ASSERT_NE(Start, std::string::npos);
+	for (size_t i = Sample.find("\n# ", Start + 1); i != std::string::npos; i = Sample.find("\n# ", i + 1))
+		Examples += Sample.substr(i + 3, Sample.find('\n', i + 1) - (i + 3)) + "\n";
+	CConfigCheck const Uncommented = fg_Check(Examples);
+	EXPECT_TRUE(Uncommented.m_Warnings.empty()) << Examples;
+	EXPECT_EQ(Uncommented.m_Entries.size(), 3u) << Examples;
+}
+#endif
