@@ -65,13 +65,7 @@ namespace
 
 	std::string fg_ImagePath()
 	{
-		CKvServiceHandle hService = fg_OpenService(SERVICE_QUERY_CONFIG);
-		alignas(QUERY_SERVICE_CONFIGA) char Buffer[8192];
-		DWORD Needed = 0;
-		auto *pConfig = reinterpret_cast<QUERY_SERVICE_CONFIGA *>(Buffer);
-		if (!hService || !QueryServiceConfigA(hService.f_Get(), pConfig, sizeof(Buffer), &Needed))
-			return "";
-		return pConfig->lpBinaryPathName ? pConfig->lpBinaryPathName : "";
+		return gf_ServiceBinaryPath(fg_OpenService(SERVICE_QUERY_CONFIG));
 	}
 
 	class DeployTest : public testing::Test

@@ -16,13 +16,7 @@ namespace
 {
 	std::string fg_RegisteredImagePath()
 	{
-		CKvServiceHandle hService = gf_OpenService(SERVICE_QUERY_CONFIG);
-		alignas(QUERY_SERVICE_CONFIGA) char Buffer[8192];
-		DWORD Needed = 0;
-		auto *pConfig = reinterpret_cast<QUERY_SERVICE_CONFIGA *>(Buffer);
-		if (!hService || !QueryServiceConfigA(hService.f_Get(), pConfig, sizeof(Buffer), &Needed))
-			return "";
-		return pConfig->lpBinaryPathName ? pConfig->lpBinaryPathName : "";
+		return gf_ServiceBinaryPath(gf_OpenService(SERVICE_QUERY_CONFIG));
 	}
 
 	// An installation of its own, <program folder>\unsafe-install\Hushvane, whose files and

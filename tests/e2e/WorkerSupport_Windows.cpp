@@ -281,4 +281,14 @@ namespace NHushvaneTest
 		}
 		return NotEnded;
 	}
+
+	std::string gf_ServiceBinaryPath(const CKvServiceHandle &hService)
+	{
+		alignas(QUERY_SERVICE_CONFIGA) char Buffer[8192];
+		DWORD Needed = 0;
+		auto *pConfig = reinterpret_cast<QUERY_SERVICE_CONFIGA *>(Buffer);
+		if (!hService || !QueryServiceConfigA(hService.f_Get(), pConfig, sizeof(Buffer), &Needed))
+			return "";
+		return pConfig->lpBinaryPathName ? pConfig->lpBinaryPathName : "";
+	}
 }

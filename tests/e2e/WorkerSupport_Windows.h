@@ -5,6 +5,7 @@
 
 #include "app/Hushvane_DriverChannel.h"
 #include "tests/driver/support/TestDriverClient_Windows.h"
+#include "KvWin/KvWindowsHandles.h"
 
 #include <windows.h>
 
@@ -108,4 +109,7 @@ namespace NHushvaneTest
 		std::vector<std::string> m_Lines;
 		std::vector<CCollectedEvent> m_Events;
 	};
+
+	// The command line a service is registered with; empty when it cannot be read.
+	std::string gf_ServiceBinaryPath(const CKvServiceHandle &hService);
 }
