@@ -69,14 +69,10 @@ int main(int argc, char **argv)
 	gf_WriteFile(gf_InProgramFolder("config"), "hvlat_run.exe high\nhvlat_held.exe abovenormal\nhvlat_next.exe idle\n");
 	gf_ClearLogs();
 
-	auto pWorker = std::make_unique<NHushvane::CTCPF_MainWin32>();
-	pWorker->f_Start();
-	CKvFileHandle hDevice = gf_WaitForDevice();
+	std::unique_ptr<NHushvane::CTCPF_MainWin32> pWorker;
+	CKvFileHandle hDevice = gf_StartBenchWorker(pWorker);
 	if (!hDevice.f_IsValid())
-	{
-		std::printf("driver did not come up; no figures\n");
 		return 1;
-	}
 	// Let the start-up sweep finish before anything is timed.
 	Sleep(1000);
 	{

@@ -110,14 +110,10 @@ int main(int argc, char **argv)
 	// Driver mode.
 	Watchdog.f_Section("driver mode", 600000);
 	gf_RemoveDriverCompletely();
-	auto pWorker = std::make_unique<NHushvane::CTCPF_MainWin32>();
-	pWorker->f_Start();
-	CKvFileHandle hDevice = gf_WaitForDevice();
+	std::unique_ptr<NHushvane::CTCPF_MainWin32> pWorker;
+	CKvFileHandle hDevice = gf_StartBenchWorker(pWorker);
 	if (!hDevice.f_IsValid())
-	{
-		std::printf("driver did not come up; no figures\n");
 		return 1;
-	}
 	Sleep(1000); // the start-up sweep
 	fg_Latency("driver", Launches, hDevice.f_Get());
 	fg_Spawn(Idle, 100);

@@ -3,6 +3,7 @@
 #include "KvWin/KvWindowsHandles.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -290,5 +291,15 @@ namespace NHushvaneTest
 		if (!hService || !QueryServiceConfigA(hService.f_Get(), pConfig, sizeof(Buffer), &Needed))
 			return "";
 		return pConfig->lpBinaryPathName ? pConfig->lpBinaryPathName : "";
+	}
+
+	CKvFileHandle gf_StartBenchWorker(std::unique_ptr<NHushvane::CTCPF_MainWin32> &pWorker)
+	{
+		pWorker = std::make_unique<NHushvane::CTCPF_MainWin32>();
+		pWorker->f_Start();
+		CKvFileHandle hDevice = gf_WaitForDevice();
+		if (!hDevice.f_IsValid())
+			std::printf("driver did not come up; no figures\n");
+		return hDevice;
 	}
 }

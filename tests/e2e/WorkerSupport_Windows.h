@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/Hushvane_DriverChannel.h"
+#include "app/Hushvane_Worker.h"
 #include "tests/driver/support/TestDriverClient_Windows.h"
 #include "KvWin/KvWindowsHandles.h"
 
@@ -112,4 +113,9 @@ namespace NHushvaneTest
 
 	// The command line a service is registered with; empty when it cannot be read.
 	std::string gf_ServiceBinaryPath(const CKvServiceHandle &hService);
+
+	// For the benchmarks: starts a worker in this process into pWorker and waits for the
+	// driver's device. When the driver does not come up it says so on the standard output and
+	// gives an invalid handle: the benchmark then has no figures.
+	CKvFileHandle gf_StartBenchWorker(std::unique_ptr<NHushvane::CTCPF_MainWin32> &pWorker);
 }
