@@ -1,14 +1,17 @@
 #include "zel/library/core/general/Zel_Format.h"
+#include "zel/library/core/runtime/Zel_Sys_Memory.h"
 #include "tests/zel/StrTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <variant>
 #include <vector>
@@ -617,4 +620,94 @@ TEST(FormatOutputs, TextOfAnotherKindAfterBufferedText)
 		EXPECT_EQ(std::string(Result.f_GetStr()), Prefix + "\xC3\xA9\xC3\xA0" "5") << Literal;
 		EXPECT_EQ(Result.f_GetKind(), gc_KindUnicode);
 	}
+}
+
+TEST(FormatOptionsReuse, AFormatTextChangedInPlaceIsReadAgain)
+{
+	// Buffers of this test alone, rewritten between conversions: the first list converted in
+	// each is kept for that place, and is reused only while the text there and the type of the
+	// argument are the same. Every row is converted twice.
+	static char s_Buffers[3][64];
+	struct CRow
+	{
+		int Buffer;
+		const char *pFormat;
+		std::vector<CArg> Args;
+		std::string Expected;
+	};
+	CRow const Rows[] = {
+		{0, "{sj4,nb}", {int32(5)}, " 101"},
+		{0, "{sj4,nb}", {"AB"}, fg_Unknown("NB") + "  AB"},
+		{0, "{sj4,nb,sf0}", {int32(5)}, "0101"},
+		{0, "{sj4,nc}", {int32(5)}, "   5"},
+		{0, "{sj4}", {int32(5)}, "   5"},
+		{0, "{sj4,nb}", {int32(6)}, " 110"},
+		{1, "{sj4,sf0,nh,nc1}", {int32(255)}, "00FF"},
+		{1, "{sj4,sf0,nh,nc0}", {int32(255)}, "00ff"},
+		{1, "{sj4,sf1,nh,nc1}", {int32(255)}, "11FF"},
+		{1, "{sj4,sf0,nh,nc1,sf }", {int32(255)}, "  FF"},
+		{1, "{sj4,sf0,nh,nc1}", {int32(254)}, "00FE"},
+		{2, "{sj*,sf0}", {int32(7), int32(3)}, "007"},
+		{2, "{sj*,sf0}", {int32(7), int32(5)}, "00007"},
+		{2, "{sj3,qq}", {int32(7)}, fg_Unknown("QQ") + "  7"},
+		{2, "{sj3,cu}", {"ab"}, " AB"},
+		{2, "{sj3,cu}", {int32(5)}, fg_Unknown("CU") + "  5"},
+	};
+	for (CRow const &Row : Rows)
+	{
+		char *pBuffer = s_Buffers[Row.Buffer];
+		std::strcpy(pBuffer, Row.pFormat);
+		for (int Round = 0; Round < 2; ++Round)
+			EXPECT_EQ(fg_Format(pBuffer, Row.Args), Row.Expected) << Row.pFormat << ", round " << Round;
+	}
+}
+
+TEST(FormatOptionsReuse, ListsAtTheEndOfAReadablePage)
+{
+	// Option lists compared as words near the end of a page followed by one that cannot be
+	// read: the format text ends at every distance from the last readable byte.
+	umint const PageSize = NZel::NSys::gf_Mem_GetInfo().m_PageSize;
+	umint const Size = NZel::NSys::gf_Mem_RoundUp(2 * PageSize, NZel::NSys::gf_Mem_GetInfo().m_Granularity);
+	char *pBase = static_cast<char *>(NZel::NSys::AllocVirtualMemory(Size, 0, NZel::NSys::EMemAllocation::Reserve));
+	NZel::NSys::gf_Mem_VirtualCommit(pBase, PageSize);
+	char *pPageEnd = pBase + PageSize;
+	// The second list of the first format begins as the first, the one just parsed, and ends
+	// before it: comparing their last words would read past the page.
+	for (const char *pFormat : {"{sj4,sf0,nh,nc1}{sj4,sf0,}", "{sj2,sf0}{}", "{sj4}", "{}"})
+	{
+		umint const Len = std::strlen(pFormat);
+		for (umint Gap = 0; Gap < 24; ++Gap)
+		{
+			char *pText = pPageEnd - Gap - Len - 1;
+			std::memcpy(pText, pFormat, Len + 1);
+			std::string const Expected = fg_Format(std::string(pFormat).c_str(), {int32(171), int32(171)});
+			for (int Round = 0; Round < 2; ++Round)
+				EXPECT_EQ(fg_Format(pText, {int32(171), int32(171)}), Expected) << pFormat << ", " << Gap << " bytes before the end";
+		}
+	}
+	NZel::NSys::gf_Mem_VirtualFree(pBase, Size, 0);
+}
+
+TEST(FormatOptionsReuse, ThreadsConvertingTheSameFormats)
+{
+	// Threads that meet the same lists at once, while they are kept: every result is right.
+	std::atomic<int> Wrong{0};
+	std::vector<std::thread> Threads;
+	for (int t = 0; t < 4; ++t)
+	{
+		Threads.emplace_back([&, t] {
+			for (int32 i = 0; i < 2000; ++i)
+			{
+				int32 Value = i * 4 + t;
+				char Expected[64];
+				std::snprintf(Expected, sizeof(Expected), "%05d|%x|%-4d|   ab", Value, unsigned(Value), Value % 100);
+				CStr Result = CStr::CFormat("{sj5,sf0}|{nh}|{a-0,sl4}|{sj5}") << Value << Value << (Value % 100) << "ab";
+				if (std::strcmp(Result.f_GetStr(), Expected) != 0)
+					++Wrong;
+			}
+		});
+	}
+	for (auto &Thread : Threads)
+		Thread.join();
+	EXPECT_EQ(Wrong.load(), 0);
 }

@@ -28,6 +28,25 @@ namespace NZel::NStr::NPrivate
 		}
 	}
 
+	CFormatOptionsCacheBucket g_FormatOptionsCache[gc_FormatOptionsCacheBuckets];
+
+	void gf_CacheOptions(const CFormatOptionsMemo &Memo, umint RecordSize)
+	{
+		CFormatOptionsKey const &Key = Memo.m_Key;
+		for (CFormatOptionsCacheEntry &Entry : gf_FormatOptionsCacheBucket(Key.m_pText).m_Entries)
+		{
+			if (gf_IsCachedHere(Entry, Key.m_pText, Key.m_pType))
+				return; // kept already, by another thread or for a text that has changed since
+			uint32 Expected = CFormatOptionsCacheEntry::mc_Empty;
+			if (!Entry.m_State.compare_exchange_strong(Expected, CFormatOptionsCacheEntry::mc_Filling, std::memory_order_acquire))
+				continue;
+			Entry.m_Key = Key;
+			std::memcpy(Entry.m_Record, Memo.m_Record, RecordSize);
+			Entry.m_State.store(CFormatOptionsCacheEntry::mc_Filled, std::memory_order_release);
+			return;
+		}
+	}
+
 	int32 gf_TextToInt(const char *pText, int32 Len)
 	{
 		if (!pText || Len <= 0)

@@ -234,7 +234,6 @@ namespace NZel::NStr
 	{
 		CStrType Result;
 		TCFormatOutput<CStrType> Out(Result);
-		int32 Pos = 0;
 		fp_NextArgument = 0;
 		if (!Out.f_Begin())
 			return Result;
@@ -249,7 +248,7 @@ namespace NZel::NStr
 			}
 			if (pRunEnd != p)
 			{
-				Out.f_AppendLiteral(Pos, p, int32(pRunEnd - p));
+				Out.f_AppendLiteral(p, int32(pRunEnd - p));
 				p = pRunEnd;
 			}
 			if (!*p)
@@ -259,7 +258,7 @@ namespace NZel::NStr
 				break; // a '{' at the very end is dropped
 			if (*p == '{')
 			{
-				Out.f_AppendText(Pos, gc_KindLatin1, "{", 1);
+				Out.f_AppendText(gc_KindLatin1, "{", 1);
 				++p;
 				continue;
 			}
@@ -289,18 +288,18 @@ namespace NZel::NStr
 			}
 
 			if (bMissing)
-				Out.f_AppendText(Pos, gc_KindLatin1, gc_FormatOutOfRange, int32(sizeof(gc_FormatOutOfRange) - 1));
+				Out.f_AppendText(gc_KindLatin1, gc_FormatOutOfRange, int32(sizeof(gc_FormatOutOfRange) - 1));
 			else
 			{
 				if (!bExplicit)
 					Index = f_TakeNextArgument();
 				CWrapper *pArg = Index < 0 ? nullptr : f_GetArgument(Index);
 				if (bExplicit && Index == gc_FormatParseErrorIndex)
-					Out.f_AppendText(Pos, gc_KindLatin1, gc_FormatParseError, int32(sizeof(gc_FormatParseError) - 1));
+					Out.f_AppendText(gc_KindLatin1, gc_FormatParseError, int32(sizeof(gc_FormatParseError) - 1));
 				else if (!pArg)
-					Out.f_AppendText(Pos, gc_KindLatin1, gc_FormatOutOfRange, int32(sizeof(gc_FormatOutOfRange) - 1));
+					Out.f_AppendText(gc_KindLatin1, gc_FormatOutOfRange, int32(sizeof(gc_FormatOutOfRange) - 1));
 				else
-					pArg->f_Format(Out, Pos, p, *this);
+					pArg->f_Format(Out, p, *this);
 			}
 			// Past the '}' that ends the placeholder, found by the wrapper if it parsed options.
 			if (const char *pEnd = Out.f_TakeOptionsEnd())
@@ -313,7 +312,7 @@ namespace NZel::NStr
 			if (*p)
 				++p;
 		}
-		Out.f_Finish(Pos);
+		Out.f_Finish();
 		return Result;
 	}
 

@@ -3,6 +3,8 @@
 // option list, and the two justification layouts that place a formatted value in the output.
 #include "zel/library/core/general/Zel_Str.h"
 
+#include <atomic>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <type_traits>
@@ -48,13 +50,24 @@ namespace NZel::NStr
 		const char *f_pArgument = nullptr;
 	};
 
-	// The option list parsed last in one conversion, for which type of argument, and the record
-	// it gave.
-	struct CFormatOptionsMemo
+	// An option list that was parsed, for which type of argument: where its text was, its
+	// length, and its text as words for a quick compare of lists up to 16 bytes long (the
+	// first 8 bytes with those beyond its length masked off, and for a list longer than 8 its
+	// last 8).
+	struct CFormatOptionsKey
 	{
 		const char *m_pText = nullptr;
 		int32 m_Len = 0;
 		const void *m_pType = nullptr;
+		uint64 m_Head = 0;
+		uint64 m_HeadMask = 0;
+		uint64 m_Tail = 0;
+	};
+
+	// The option list parsed last in one conversion and the record it gave.
+	struct CFormatOptionsMemo
+	{
+		CFormatOptionsKey m_Key;
 		alignas(8) unsigned char m_Record[64];
 	};
 
@@ -62,6 +75,10 @@ namespace NZel::NStr
 	// text is built in while it fits. Once the string could not take all of an append (a fixed
 	// string is full, or a growing one could not get memory) everything after is dropped, so the
 	// result is always the text that fitted, in order, without holes.
+	//
+	// The output keeps its own write position: while the text is built in the buffer, a write
+	// pointer and the end of the room, so that an append that fits is one compare and a copy;
+	// once the text lives in the string, a position in it.
 	template <typename t_CStr>
 	class TCFormatOutputTarget
 	{
@@ -76,6 +93,11 @@ namespace NZel::NStr
 		void f_SetFull()
 		{
 			fp_bFull = true;
+		}
+		// Units written so far.
+		int32 f_GetPos() const
+		{
+			return fp_pBuffer ? int32(fp_pWrite - fp_pBuffer) : fp_StrPos;
 		}
 		// The wrappers report where the option list they parsed ended (at its '}' or the end of
 		// the text), so that the engine need not look for the end of the placeholder again.
@@ -96,28 +118,47 @@ namespace NZel::NStr
 
 	protected:
 		t_CStr &fp_Str;
-		// While set, the text so far is the fp_Len units at fp_pBuffer, which has room for
-		// fp_BufferSize units including the terminator; appends that fit go straight there.
+		// While the text is built in a buffer it begins at fp_pBuffer, the next unit goes to
+		// fp_pWrite, and fp_pLimit ends the room, the terminator's unit included. Once the text
+		// has moved into the string all three are null (no append fits) and fp_StrPos is the
+		// write position there.
 		char *fp_pBuffer = nullptr;
-		int32 fp_BufferSize = 0;
-		int32 fp_Len = 0;
+		char *fp_pWrite = nullptr;
+		char *fp_pLimit = nullptr;
+		int32 fp_StrPos = 0;
 		bool fp_bFull = false;
 		const char *fp_pOptionsEnd = nullptr;
 		CFormatOptionsMemo fp_Memo;
 
-		DZelFormatInline bool fp_Fits(int32 Pos, int32 Count) const
+		void fp_StartBuffer(char *pBuffer, int32 Size)
 		{
-			return fp_pBuffer && Pos == fp_Len && uint32(Count) < uint32(fp_BufferSize - Pos);
+			fp_pBuffer = fp_pWrite = pBuffer;
+			fp_pLimit = pBuffer + Size;
 		}
-		DZelFormatInline void fp_Copy(int32 &Pos, const char *pUnits, int32 Count)
+		// Leaves the buffer; returns the units written in it.
+		int32 fp_LeaveBuffer()
 		{
-			NPrivate::gf_CopyBytes(fp_pBuffer + Pos, pUnits, umint(Count));
-			Pos += Count;
-			fp_Len = Pos;
+			int32 Len = f_GetPos();
+			fp_pBuffer = fp_pWrite = fp_pLimit = nullptr;
+			return Len;
 		}
-		DZelFormatInline void fp_Fill(int32 &Pos, char Char, int32 Count)
+		// A negative count never fits, and goes to the slow path that ignores it.
+		DZelFormatInline bool fp_Fits(int32 Count) const
 		{
-			char *pTo = fp_pBuffer + Pos;
+			return umint(Count) < umint(fp_pLimit - fp_pWrite);
+		}
+		DZelFormatInline bool fp_Fits(int32 nFill, int32 Count) const
+		{
+			return umint(nFill) + umint(Count) < umint(fp_pLimit - fp_pWrite);
+		}
+		DZelFormatInline void fp_Copy(const char *pUnits, int32 Count)
+		{
+			NPrivate::gf_CopyBytes(fp_pWrite, pUnits, umint(Count));
+			fp_pWrite += Count;
+		}
+		DZelFormatInline void fp_Fill(char Char, int32 Count)
+		{
+			char *pTo = fp_pWrite;
 			if (Count > 8)
 				std::memset(pTo, Char, umint(Count));
 			else
@@ -125,35 +166,36 @@ namespace NZel::NStr
 				for (int32 i = 0; i < Count; ++i)
 					pTo[i] = Char;
 			}
-			Pos += Count;
-			fp_Len = Pos;
+			fp_pWrite += Count;
 		}
 
-		// Appends into the string at Pos, advancing it; full when the string took less than Count.
-		void fp_AppendTextToStr(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
+		// Appends into the string at its write position; full when the string took less than
+		// Count.
+		void fp_AppendTextToStr(uint32 Kind, const char *pUnits, int32 Count)
 		{
 			if (fp_bFull || Count <= 0)
 				return;
-			int32 Before = Pos;
-			fp_Str.f_AppendText(Pos, Kind, pUnits, Count);
-			fp_bFull = Pos - Before < Count;
+			int32 Before = fp_StrPos;
+			fp_Str.f_AppendText(fp_StrPos, Kind, pUnits, Count);
+			fp_bFull = fp_StrPos - Before < Count;
 		}
-		void fp_AppendCharToStr(int32 &Pos, char Char, int32 Count)
+		void fp_AppendCharToStr(char Char, int32 Count)
 		{
 			if (fp_bFull || Count <= 0)
 				return;
-			int32 Before = Pos;
-			fp_Str.f_AppendChar(Pos, Char, Count);
-			fp_bFull = Pos - Before < Count;
+			int32 Before = fp_StrPos;
+			fp_Str.f_AppendChar(fp_StrPos, Char, Count);
+			fp_bFull = fp_StrPos - Before < Count;
 		}
 		// Literal text of the format, copied as far as the room goes (the growing string makes
 		// room in steps of at least 32 units); what does not fit is dropped and the output is
 		// full.
 		template <typename t_COutput>
-		DZelFormatOutOfLine static void fs_AppendLiteral(t_COutput &Out, int32 &Pos, const char *pText, int32 Count)
+		DZelFormatOutOfLine static void fs_AppendLiteral(t_COutput &Out, const char *pText, int32 Count)
 		{
 			while (Count > 0)
 			{
+				int32 Pos = Out.f_GetPos();
 				int32 Room = Out.f_Reserve(Pos + 32) - 1 - Pos;
 				if (Room <= 0 || Out.fp_bFull)
 				{
@@ -161,7 +203,7 @@ namespace NZel::NStr
 					return;
 				}
 				int32 n = Count < Room ? Count : Room;
-				Out.f_AppendText(Pos, gc_KindLatin1, pText, n);
+				Out.f_AppendText(gc_KindLatin1, pText, n);
 				pText += n;
 				Count -= n;
 			}
@@ -169,9 +211,9 @@ namespace NZel::NStr
 	};
 
 	// The engine's view of the result string: make room, append a run of text of a kind,
-	// append a character n times, each at a write position that it advances. This one serves
-	// the fixed strings, whose own buffer the text is built in; they hold bytes as given,
-	// whatever their kind.
+	// append a character n times, each at the output's write position. This one serves the
+	// fixed strings, whose own buffer the text is built in; they hold bytes as given, whatever
+	// their kind.
 	template <typename t_CStr>
 	class TCFormatOutput : public TCFormatOutputTarget<t_CStr>
 	{
@@ -183,37 +225,49 @@ namespace NZel::NStr
 		{
 			return this->fp_Str.f_Reserve(nUnits);
 		}
-		DZelFormatInline void f_AppendText(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
+		DZelFormatInline void f_AppendText(uint32 Kind, const char *pUnits, int32 Count)
 		{
-			if (this->fp_Fits(Pos, Count))
-				return this->fp_Copy(Pos, pUnits, Count);
-			fp_AppendTextSlow(Pos, Kind, pUnits, Count);
+			if (this->fp_Fits(Count))
+				return this->fp_Copy(pUnits, Count);
+			fp_AppendTextSlow(Kind, pUnits, Count);
 		}
-		DZelFormatInline void f_AppendChar(int32 &Pos, char Char, int32 Count)
+		DZelFormatInline void f_AppendChar(char Char, int32 Count)
 		{
-			if (this->fp_Fits(Pos, Count))
-				return this->fp_Fill(Pos, Char, Count);
-			fp_AppendCharSlow(Pos, Char, Count);
+			if (this->fp_Fits(Count))
+				return this->fp_Fill(Char, Count);
+			fp_AppendCharSlow(Char, Count);
 		}
-		DZelFormatInline void f_AppendLiteral(int32 &Pos, const char *pText, int32 Count)
+		// nFill fill characters (nFill > 0), then the text.
+		DZelFormatInline void f_AppendPadded(char Fill, int32 nFill, uint32 Kind, const char *pUnits, int32 Count)
 		{
-			if (this->fp_Fits(Pos, Count))
-				return this->fp_Copy(Pos, pText, Count);
-			this->fs_AppendLiteral(*this, Pos, pText, Count);
+			if (this->fp_Fits(nFill, Count))
+			{
+				this->fp_Fill(Fill, nFill);
+				return this->fp_Copy(pUnits, Count);
+			}
+			fp_AppendCharSlow(Fill, nFill);
+			f_AppendText(Kind, pUnits, Count);
+		}
+		DZelFormatInline void f_AppendLiteral(const char *pText, int32 Count)
+		{
+			if (this->fp_Fits(Count))
+				return this->fp_Copy(pText, Count);
+			this->fs_AppendLiteral(*this, pText, Count);
 		}
 		// False when not even the terminator has room: the result stays empty.
 		bool f_Begin()
 		{
 			if (this->fp_Str.f_Reserve(1) <= 0)
 				return false;
-			this->fp_BufferSize = this->fp_Str.f_GetCapacity();
-			this->fp_pBuffer = this->fp_Str.f_GetWritableBuffer(0);
-			this->fp_Len = 0;
+			int32 Size = this->fp_Str.f_GetCapacity();
+			if (char *pBuffer = this->fp_Str.f_GetWritableBuffer(0))
+				this->fp_StartBuffer(pBuffer, Size);
 			return true;
 		}
 		// Records the length of the finished text; an empty result holds nothing.
-		void f_Finish(int32 Pos)
+		void f_Finish()
 		{
+			int32 Pos = this->f_GetPos();
 			if (Pos <= 0)
 				this->fp_Str.f_Clear();
 			else
@@ -221,16 +275,22 @@ namespace NZel::NStr
 		}
 
 	private:
-		// Beyond the room (or out of order): the string's own append cuts and terminates.
-		DZelFormatOutOfLine void fp_AppendTextSlow(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
+		// Beyond the room: the string's own append cuts and terminates.
+		DZelFormatOutOfLine void fp_AppendTextSlow(uint32 Kind, const char *pUnits, int32 Count)
 		{
-			this->fp_pBuffer = nullptr;
-			this->fp_AppendTextToStr(Pos, Kind, pUnits, Count);
+			fp_LeaveForStr();
+			this->fp_AppendTextToStr(Kind, pUnits, Count);
 		}
-		DZelFormatOutOfLine void fp_AppendCharSlow(int32 &Pos, char Char, int32 Count)
+		DZelFormatOutOfLine void fp_AppendCharSlow(char Char, int32 Count)
 		{
-			this->fp_pBuffer = nullptr;
-			this->fp_AppendCharToStr(Pos, Char, Count);
+			fp_LeaveForStr();
+			this->fp_AppendCharToStr(Char, Count);
+		}
+		// The text written in the buffer is already the string's own.
+		void fp_LeaveForStr()
+		{
+			if (this->fp_pBuffer)
+				this->fp_StrPos = this->fp_LeaveBuffer();
 		}
 	};
 
@@ -246,8 +306,7 @@ namespace NZel::NStr
 
 		explicit TCFormatOutput(CStr &Str) : TCFormatOutputTarget<CStr>(Str)
 		{
-			fp_pBuffer = fp_Local;
-			fp_BufferSize = mc_LocalSize;
+			fp_StartBuffer(fp_Local, mc_LocalSize);
 		}
 		bool f_Begin()
 		{
@@ -263,36 +322,48 @@ namespace NZel::NStr
 			}
 			return fp_Str.f_Reserve(nUnits);
 		}
-		DZelFormatInline void f_AppendText(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
+		DZelFormatInline void f_AppendText(uint32 Kind, const char *pUnits, int32 Count)
 		{
-			if (Kind == gc_KindLatin1 && fp_Fits(Pos, Count))
-				return fp_Copy(Pos, pUnits, Count);
-			fp_AppendTextSlow(Pos, Kind, pUnits, Count);
+			if (Kind == gc_KindLatin1 && fp_Fits(Count))
+				return fp_Copy(pUnits, Count);
+			fp_AppendTextSlow(Kind, pUnits, Count);
 		}
-		DZelFormatInline void f_AppendChar(int32 &Pos, char Char, int32 Count)
+		DZelFormatInline void f_AppendChar(char Char, int32 Count)
 		{
-			if (fp_Fits(Pos, Count))
-				return fp_Fill(Pos, Char, Count);
-			fp_AppendCharSlow(Pos, Char, Count);
+			if (fp_Fits(Count))
+				return fp_Fill(Char, Count);
+			fp_AppendCharSlow(Char, Count);
 		}
-		DZelFormatInline void f_AppendLiteral(int32 &Pos, const char *pText, int32 Count)
+		// nFill fill characters (nFill > 0), then the text.
+		DZelFormatInline void f_AppendPadded(char Fill, int32 nFill, uint32 Kind, const char *pUnits, int32 Count)
 		{
-			if (fp_Fits(Pos, Count))
-				return fp_Copy(Pos, pText, Count);
-			fs_AppendLiteral(*this, Pos, pText, Count);
+			if (Kind == gc_KindLatin1 && fp_Fits(nFill, Count))
+			{
+				fp_Fill(Fill, nFill);
+				return fp_Copy(pUnits, Count);
+			}
+			f_AppendChar(Fill, nFill);
+			f_AppendText(Kind, pUnits, Count);
 		}
-		void f_Finish(int32 Pos)
+		DZelFormatInline void f_AppendLiteral(const char *pText, int32 Count)
+		{
+			if (fp_Fits(Count))
+				return fp_Copy(pText, Count);
+			fs_AppendLiteral(*this, pText, Count);
+		}
+		void f_Finish()
 		{
 			if (fp_pBuffer)
 			{
 				// One block of just the text's size, and nothing to trim.
-				if (fp_Len > 0)
-					fp_Str = CStr(fp_Local, fp_Len, gc_KindLatin1);
+				int32 Len = f_GetPos();
+				if (Len > 0)
+					fp_Str = CStr(fp_Local, Len, gc_KindLatin1);
 				else
 					fp_Str.f_Clear();
 				return;
 			}
-			Pos = fp_Str.f_GetLen(); // what the string really holds, even after a cut
+			int32 Pos = fp_Str.f_GetLen(); // what the string really holds, even after a cut
 			if (Pos <= 0)
 				fp_Str.f_Clear();
 			else
@@ -305,41 +376,36 @@ namespace NZel::NStr
 		// Moves the buffered text into the string; false (and full) when it did not all fit.
 		bool fp_Spill()
 		{
-			fp_pBuffer = nullptr;
+			int32 Len = fp_LeaveBuffer();
 			int32 Pos = 0;
 			fp_Str.f_Clear();
-			if (fp_Len > 0)
-				fp_Str.f_AppendText(Pos, gc_KindLatin1, fp_Local, fp_Len);
+			if (Len > 0)
+				fp_Str.f_AppendText(Pos, gc_KindLatin1, fp_Local, Len);
 			else
 				fp_Str.f_Reserve(1);
-			if (Pos < fp_Len)
+			fp_StrPos = fp_Str.f_GetLen();
+			if (Pos < Len)
 			{
 				fp_bFull = true;
 				return false;
 			}
 			return true;
 		}
-		bool fp_Spill(int32 &Pos)
-		{
-			bool bAll = fp_Spill();
-			Pos = fp_Str.f_GetLen();
-			return bAll;
-		}
-		DZelFormatOutOfLine void fp_AppendTextSlow(int32 &Pos, uint32 Kind, const char *pUnits, int32 Count)
+		DZelFormatOutOfLine void fp_AppendTextSlow(uint32 Kind, const char *pUnits, int32 Count)
 		{
 			if (fp_bFull || Count <= 0)
 				return;
-			if (fp_pBuffer && !fp_Spill(Pos))
+			if (fp_pBuffer && !fp_Spill())
 				return;
-			fp_AppendTextToStr(Pos, Kind, pUnits, Count);
+			fp_AppendTextToStr(Kind, pUnits, Count);
 		}
-		DZelFormatOutOfLine void fp_AppendCharSlow(int32 &Pos, char Char, int32 Count)
+		DZelFormatOutOfLine void fp_AppendCharSlow(char Char, int32 Count)
 		{
 			if (fp_bFull || Count <= 0)
 				return;
-			if (fp_pBuffer && !fp_Spill(Pos))
+			if (fp_pBuffer && !fp_Spill())
 				return;
-			fp_AppendCharToStr(Pos, Char, Count);
+			fp_AppendCharToStr(Char, Count);
 		}
 	};
 
@@ -420,9 +486,9 @@ namespace NZel::NStr
 		inline const char gc_UnknownOption[] = "| format specifier unknown (";
 
 		template <typename t_CStr>
-		DZelFormatOutOfLine void gf_AppendUnknownOption(t_CStr &Out, int32 &Pos, char Category, char Letter)
+		DZelFormatOutOfLine void gf_AppendUnknownOption(t_CStr &Out, char Category, char Letter)
 		{
-			Out.f_AppendText(Pos, gc_KindLatin1, gc_UnknownOption, int32(sizeof(gc_UnknownOption) - 1));
+			Out.f_AppendText(gc_KindLatin1, gc_UnknownOption, int32(sizeof(gc_UnknownOption) - 1));
 			char Marker[5];
 			int32 n = 0;
 			Marker[n++] = Category;
@@ -431,7 +497,7 @@ namespace NZel::NStr
 			Marker[n++] = ')';
 			Marker[n++] = ' ';
 			Marker[n++] = '|';
-			Out.f_AppendText(Pos, gc_KindLatin1, Marker, n);
+			Out.f_AppendText(gc_KindLatin1, Marker, n);
 		}
 
 		// Runs the option list at p (up to its '}' or the end of the text): fApply(Option)
@@ -440,7 +506,7 @@ namespace NZel::NStr
 		// Returns where the list ended, and in bSameEveryTime whether parsing it again would give
 		// the same: false when it left a marker or an option argument names an argument ("*").
 		template <typename t_COutput, typename t_FApply>
-		DZelFormatInline const char *gf_ParseOptions(t_COutput &Out, int32 &Pos, const char *p, bool &bSameEveryTime, t_FApply &&fApply)
+		DZelFormatInline const char *gf_ParseOptions(t_COutput &Out, const char *p, bool &bSameEveryTime, t_FApply &&fApply)
 		{
 			bSameEveryTime = true;
 			while (!(gc_FormatChars.f_Class(*p) & CFormatCharTable::mc_EndsList))
@@ -452,7 +518,7 @@ namespace NZel::NStr
 						bSameEveryTime = false;
 					if (!fApply(Option))
 					{
-						gf_AppendUnknownOption(Out, Pos, Option.f_Category, Option.f_Option);
+						gf_AppendUnknownOption(Out, Option.f_Category, Option.f_Option);
 						bSameEveryTime = false;
 					}
 				}
@@ -462,51 +528,180 @@ namespace NZel::NStr
 			return p;
 		}
 
-		// True when the option list at p is the one in Memo, up to the end of the list.
-		inline bool gf_IsMemoText(const char *p, const CFormatOptionsMemo &Memo)
+		inline uint64 gf_Load8(const char *p)
 		{
-			const char *pMemo = Memo.m_pText;
-			for (int32 i = 0; i < Memo.m_Len; ++i)
+			uint64 Word;
+			std::memcpy(&Word, p, 8);
+			return Word;
+		}
+		// The same, where the text at p may be shorter than 8 bytes but the 8 bytes lie in its
+		// page (gf_CanReadWords).
+		__attribute__((no_sanitize("address"))) inline uint64 gf_Load8InPage(const char *p)
+		{
+			// A plain load rather than a copy, which the address checker would see.
+			struct __attribute__((packed, may_alias)) CUnalignedWord
 			{
-				if (p[i] != pMemo[i])
+				uint64 m_Value;
+			};
+			return reinterpret_cast<const CUnalignedWord *>(p)->m_Value;
+		}
+
+		// Whether the 16 bytes from p lie in p's page: every byte of a page that holds a
+		// readable byte can be read, whatever the length of the text at p.
+		inline bool gf_CanReadWords(const char *p)
+		{
+			constexpr umint PageSize = 4096;
+			return (umint(p) & (PageSize - 1)) <= PageSize - 16;
+		}
+
+		// The key of the option list of Len bytes at p, parsed for the type pType.
+		inline void gf_SetOptionsKey(CFormatOptionsKey &Key, const char *p, int32 Len, const void *pType)
+		{
+			static_assert(std::endian::native == std::endian::little);
+			Key.m_pText = p;
+			Key.m_Len = Len;
+			Key.m_pType = pType;
+			Key.m_HeadMask = Len >= 8 ? ~uint64(0) : (uint64(1) << (8 * Len)) - 1;
+			if (gf_CanReadWords(p))
+				Key.m_Head = gf_Load8InPage(p) & Key.m_HeadMask;
+			else
+			{
+				char Head[8] = {};
+				std::memcpy(Head, p, umint(Len < 8 ? Len : 8));
+				Key.m_Head = gf_Load8(Head);
+			}
+			Key.m_Tail = Len > 8 ? gf_Load8(p + Len - 8) : 0;
+		}
+
+		// Whether the text at p begins with the key's text, compared as words (Key.m_Len at
+		// most 16, gf_CanReadWords(p)); a shorter text at p is a mismatch.
+		inline bool gf_IsKeyWords(const char *p, const CFormatOptionsKey &Key)
+		{
+			if ((gf_Load8InPage(p) & Key.m_HeadMask) != Key.m_Head)
+				return false;
+			return Key.m_Len <= 8 || gf_Load8InPage(p + Key.m_Len - 8) == Key.m_Tail;
+		}
+
+		// True when the option list at p is the key's, up to the end of the list.
+		inline bool gf_IsKeyText(const char *p, const CFormatOptionsKey &Key)
+		{
+			int32 Len = Key.m_Len;
+			if (Len <= 16 && gf_CanReadWords(p))
+			{
+				if (!gf_IsKeyWords(p, Key))
 					return false;
 			}
-			return gc_FormatChars.f_Class(p[Memo.m_Len]) & CFormatCharTable::mc_EndsList;
+			else
+			{
+				const char *pKey = Key.m_pText;
+				for (int32 i = 0; i < Len; ++i)
+				{
+					if (p[i] != pKey[i])
+						return false;
+				}
+			}
+			return gc_FormatChars.f_Class(p[Len]) & CFormatCharTable::mc_EndsList;
 		}
+
+		// Option lists parsed before, by where they are: most formats are texts of the program
+		// that are converted again and again, so the list at the same place with the same text
+		// for the same type of argument gives the same record. An entry is filled once, by the
+		// first conversion that parses a list that falls to it, and never changes after: the
+		// readers need no lock. Lists longer than 16 bytes are not kept.
+		struct CFormatOptionsCacheEntry
+		{
+			static constexpr uint32 mc_Empty = 0;
+			static constexpr uint32 mc_Filling = 1;
+			static constexpr uint32 mc_Filled = 2;
+			std::atomic<uint32> m_State{mc_Empty};
+			CFormatOptionsKey m_Key;
+			alignas(8) unsigned char m_Record[64];
+		};
+		// A place has two entries, as equal texts of a program are often one text converted
+		// for two types of result. 512 entries hold the formats of a program many times over;
+		// a list whose entries other lists took is parsed every time.
+		struct CFormatOptionsCacheBucket
+		{
+			static constexpr umint mc_Ways = 2;
+			CFormatOptionsCacheEntry m_Entries[mc_Ways];
+		};
+		inline constexpr umint gc_FormatOptionsCacheBuckets = 256;
+		extern CFormatOptionsCacheBucket g_FormatOptionsCache[gc_FormatOptionsCacheBuckets];
+
+		// The bucket of the lists at p, whatever the type of argument.
+		inline CFormatOptionsCacheBucket &gf_FormatOptionsCacheBucket(const char *p)
+		{
+			static_assert(gc_FormatOptionsCacheBuckets == 256);
+			uint64 Hash = uint64(umint(p)) * 0x9E3779B97F4A7C15ull;
+			return g_FormatOptionsCache[Hash >> 56];
+		}
+
+		// Whether Entry holds the list at p for the type pType.
+		inline bool gf_IsCachedHere(CFormatOptionsCacheEntry const &Entry, const char *p, const void *pType)
+		{
+			if (Entry.m_State.load(std::memory_order_acquire) != CFormatOptionsCacheEntry::mc_Filled)
+				return false;
+			CFormatOptionsKey const &Key = Entry.m_Key;
+			return Key.m_pText == p && Key.m_pType == pType;
+		}
+
+		// The cache entry of the option list at p, or null.
+		inline CFormatOptionsCacheEntry const *gf_FindCachedOptions(const char *p, const void *pType)
+		{
+			for (CFormatOptionsCacheEntry const &Entry : gf_FormatOptionsCacheBucket(p).m_Entries)
+			{
+				if (!gf_IsCachedHere(Entry, p, pType))
+					continue;
+				// The text at p may have changed since.
+				CFormatOptionsKey const &Key = Entry.m_Key;
+				if (!gf_CanReadWords(p) || !gf_IsKeyWords(p, Key) || !(gc_FormatChars.f_Class(p[Key.m_Len]) & CFormatCharTable::mc_EndsList))
+					return nullptr;
+				return &Entry;
+			}
+			return nullptr;
+		}
+
+		// Keeps the memo's list in the cache when an entry of its place is still empty.
+		DZelFormatOutOfLine void gf_CacheOptions(const CFormatOptionsMemo &Memo, umint RecordSize);
 
 		// The options record of the option list at p, for an argument of the type that pType
 		// names: parsed (fApply(Record, Option) applies one option), unless the same option list
-		// was parsed for the same type last in this conversion; the fields of a time stamp, all
-		// "sj2,sf0", are parsed once. A list that left a marker or names an argument ("*") is
-		// parsed every time. The record lives in the output and must not be changed.
+		// was parsed for the same type last in this conversion (the fields of a time stamp, all
+		// "sj2,sf0", are parsed once) or at the same place before. A list that left a marker or
+		// names an argument ("*") is parsed every time. The record must not be changed.
 		template <typename t_COptions, typename t_COutput, typename t_FApply>
-		DZelFormatInline t_COptions &gf_ParseOptionsOnce(t_COutput &Out, int32 &Pos, const char *p, const void *pType, t_FApply &&fApply)
+		DZelFormatInline t_COptions const &gf_ParseOptionsOnce(t_COutput &Out, const char *p, const void *pType, t_FApply &&fApply)
 		{
 			static_assert(sizeof(t_COptions) <= sizeof(CFormatOptionsMemo::m_Record) && alignof(t_COptions) <= 8);
 			static_assert(std::is_trivially_copyable_v<t_COptions> && std::is_trivially_destructible_v<t_COptions>);
 			CFormatOptionsMemo &Memo = Out.f_GetOptionsMemo();
-			if (Memo.m_pType == pType && gf_IsMemoText(p, Memo))
+			if (Memo.m_Key.m_pType == pType && gf_IsKeyText(p, Memo.m_Key))
 			{
-				Out.f_SetOptionsEnd(p + Memo.m_Len);
+				Out.f_SetOptionsEnd(p + Memo.m_Key.m_Len);
 				return *std::launder(reinterpret_cast<t_COptions *>(Memo.m_Record));
 			}
+			if (CFormatOptionsCacheEntry const *pCached = gf_FindCachedOptions(p, pType))
+			{
+				Out.f_SetOptionsEnd(p + pCached->m_Key.m_Len);
+				return *std::launder(reinterpret_cast<t_COptions const *>(pCached->m_Record));
+			}
 			t_COptions &Options = *new (Memo.m_Record) t_COptions();
-			Memo.m_pType = nullptr;
+			Memo.m_Key.m_pType = nullptr;
 			bool bSameEveryTime;
-			const char *pEnd = gf_ParseOptions(Out, Pos, p, bSameEveryTime, [&](const COption &Option) { return fApply(Options, Option); });
+			const char *pEnd = gf_ParseOptions(Out, p, bSameEveryTime, [&](const COption &Option) { return fApply(Options, Option); });
 			Out.f_SetOptionsEnd(pEnd);
 			if (bSameEveryTime)
 			{
-				Memo.m_pText = p;
-				Memo.m_Len = int32(pEnd - p);
-				Memo.m_pType = pType;
+				gf_SetOptionsKey(Memo.m_Key, p, int32(pEnd - p), pType);
+				if (pEnd - p <= 16)
+					gf_CacheOptions(Memo, sizeof(t_COptions));
 			}
 			return Options;
 		}
 
 		// The aligned layout of gf_Justify.
 		template <typename t_CStr>
-		DZelFormatOutOfLine void gf_JustifyAligned(t_CStr &Out, int32 &Pos, const char *pText, int32 Len, uint32 Kind, const CFormatOptions &Options)
+		DZelFormatOutOfLine void gf_JustifyAligned(t_CStr &Out, const char *pText, int32 Len, uint32 Kind, const CFormatOptions &Options)
 		{
 			int32 Max = Options.f_MaxLength < 0 ? 0 : Options.f_MaxLength;
 			auto fAppendCut = [&](int32 Room)
@@ -516,12 +711,12 @@ namespace NZel::NStr
 				if (Len > Room)
 				{
 					if (Options.f_KeepLeft)
-						Out.f_AppendText(Pos, Kind, pText, Room);
+						Out.f_AppendText(Kind, pText, Room);
 					else
-						Out.f_AppendText(Pos, Kind, pText + (Len - Room), Room);
+						Out.f_AppendText(Kind, pText + (Len - Room), Room);
 				}
 				else
-					Out.f_AppendText(Pos, Kind, pText, Len);
+					Out.f_AppendText(Kind, pText, Len);
 			};
 
 			int64 Left, Right;
@@ -551,27 +746,26 @@ namespace NZel::NStr
 				Left = Max;
 			if (Right > Max)
 				Right = Max;
-			Out.f_AppendChar(Pos, Options.f_Fill, int32(Left));
+			Out.f_AppendChar(Options.f_Fill, int32(Left));
 			fAppendCut(int32(int64(Max) - Left - Right));
-			Out.f_AppendChar(Pos, Options.f_Fill, int32(Right));
+			Out.f_AppendChar(Options.f_Fill, int32(Right));
 		}
 
 		// Appends Len units of pText, of the given kind, as the options place it. The plain
 		// layout: fill characters in front up to the minimum length, or the text cut to the
 		// maximum length (its rightmost units, or its leftmost with keep left).
 		template <typename t_CStr>
-		DZelFormatInline void gf_Justify(t_CStr &Out, int32 &Pos, const char *pText, int32 Len, uint32 Kind, const CFormatOptions &Options)
+		DZelFormatInline void gf_Justify(t_CStr &Out, const char *pText, int32 Len, uint32 Kind, const CFormatOptions &Options)
 		{
 			if (!Options.f_PlainJustify)
 			{
 				// A copy, so that the caller's record need not live in memory for this rare path.
 				CFormatOptions const Copy = Options;
-				return gf_JustifyAligned(Out, Pos, pText, Len, Kind, Copy);
+				return gf_JustifyAligned(Out, pText, Len, Kind, Copy);
 			}
 			if (Len < Options.f_MinLength)
 			{
-				Out.f_AppendChar(Pos, Options.f_Fill, Options.f_MinLength - Len);
-				Out.f_AppendText(Pos, Kind, pText, Len);
+				Out.f_AppendPadded(Options.f_Fill, Options.f_MinLength - Len, Kind, pText, Len);
 				return;
 			}
 			int32 Max = Options.f_MaxLength;
@@ -583,7 +777,7 @@ namespace NZel::NStr
 					pText += Len - Max;
 				Len = Max;
 			}
-			Out.f_AppendText(Pos, Kind, pText, Len);
+			Out.f_AppendText(Kind, pText, Len);
 		}
 	}
 }

@@ -39,8 +39,8 @@ namespace NZel::NStr
 		using CStrFormatType::CStrFormatType;
 
 		// Parses this placeholder's options (pOptions: the text after the index) and appends
-		// the formatted value at Pos.
-		virtual void f_Format(TCFormatOutput<CStrType> &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector) = 0;
+		// the formatted value to the output.
+		virtual void f_Format(TCFormatOutput<CStrType> &Out, const char *pOptions, t_CCollector &Collector) = 0;
 		virtual int32 f_Query()
 		{
 			return 0;
@@ -212,9 +212,9 @@ namespace NZel::NStr
 		{
 		}
 
-		void f_Format(TCFormatOutput<CStrType> &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector) override
+		void f_Format(TCFormatOutput<CStrType> &Out, const char *pOptions, t_CCollector &Collector) override
 		{
-			COptions const &Options = NPrivate::gf_ParseOptionsOnce<COptions>(Out, Pos, pOptions, &fs_OptionsType,
+			COptions const &Options = NPrivate::gf_ParseOptionsOnce<COptions>(Out, pOptions, &fs_OptionsType,
 				[&](COptions &Parsed, const COption &Option) { return fs_ApplyOption(Parsed, Option, Collector); });
 			// 64 binary digits, a sign, and room for separators of the grouped bases.
 			char Buffer[96];
@@ -245,10 +245,10 @@ namespace NZel::NStr
 				// The aligned layout moves a negative value's padding by one.
 				CFormatOptions Aligned = Options;
 				Aligned.f_Negative = 1;
-				NPrivate::gf_Justify(Out, Pos, p, int32(pEnd - p), gc_KindLatin1, Aligned);
+				NPrivate::gf_Justify(Out, p, int32(pEnd - p), gc_KindLatin1, Aligned);
 			}
 			else
-				NPrivate::gf_Justify(Out, Pos, p, int32(pEnd - p), gc_KindLatin1, Options);
+				NPrivate::gf_Justify(Out, p, int32(pEnd - p), gc_KindLatin1, Options);
 		}
 		int32 f_GetInt() override
 		{
@@ -345,11 +345,11 @@ namespace NZel::NStr
 
 		// Shared body of the string wrappers.
 		template <typename t_CStr>
-		void gf_FormatText(t_CStr &Out, int32 &Pos, const char *pText, int32 Len, uint32 Kind, const CFormatOptionsStr &Options)
+		void gf_FormatText(t_CStr &Out, const char *pText, int32 Len, uint32 Kind, const CFormatOptionsStr &Options)
 		{
 			if (!Options.f_CaseConversion || Len <= 0)
 			{
-				gf_Justify(Out, Pos, pText, Len, Kind, Options);
+				gf_Justify(Out, pText, Len, Kind, Options);
 				return;
 			}
 			char Local[512];
@@ -360,7 +360,7 @@ namespace NZel::NStr
 				if (!pScratch)
 				{
 					// No room to convert: the text goes out as it is rather than not at all.
-					gf_Justify(Out, Pos, pText, Len, Kind, Options);
+					gf_Justify(Out, pText, Len, Kind, Options);
 					return;
 				}
 			}
@@ -374,7 +374,7 @@ namespace NZel::NStr
 				pScratch[i] = char(c);
 			}
 			pScratch[Len] = 0;
-			gf_Justify(Out, Pos, pScratch, Len, Kind, Options);
+			gf_Justify(Out, pScratch, Len, Kind, Options);
 			if (pScratch != Local)
 				NMemory::CAllocator_Heap::f_Free(pScratch);
 		}
@@ -390,9 +390,9 @@ namespace NZel::NStr
 		using typename CBase::CStrType;
 		using CBase::CBase;
 
-		void f_Format(TCFormatOutput<CStrType> &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector) override
+		void f_Format(TCFormatOutput<CStrType> &Out, const char *pOptions, t_CCollector &Collector) override
 		{
-			fp_Format(Out, Pos, pOptions, Collector, fp_GetText(), fp_GetLen(), fp_GetKind());
+			fp_Format(Out, pOptions, Collector, fp_GetText(), fp_GetLen(), fp_GetKind());
 		}
 		int32 f_GetInt() override
 		{
@@ -417,11 +417,11 @@ namespace NZel::NStr
 		virtual uint32 fp_GetKind() = 0;
 
 		// f_Format for the text the wrapper holds, which the final wrappers pass straight in.
-		static void fp_Format(TCFormatOutput<CStrType> &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector, const char *pText, int32 Len, uint32 Kind)
+		static void fp_Format(TCFormatOutput<CStrType> &Out, const char *pOptions, t_CCollector &Collector, const char *pText, int32 Len, uint32 Kind)
 		{
-			CFormatOptionsStr const &Options = NPrivate::gf_ParseOptionsOnce<CFormatOptionsStr>(Out, Pos, pOptions, &fs_OptionsType,
+			CFormatOptionsStr const &Options = NPrivate::gf_ParseOptionsOnce<CFormatOptionsStr>(Out, pOptions, &fs_OptionsType,
 				[&](CFormatOptionsStr &Parsed, const COption &Option) { return fs_ApplyOption(Parsed, Option, Collector); });
-			NPrivate::gf_FormatText(Out, Pos, pText, Len, Kind, Options);
+			NPrivate::gf_FormatText(Out, pText, Len, Kind, Options);
 		}
 
 	private:
@@ -455,9 +455,9 @@ namespace NZel::NStr
 		TCStrFormatType_TStr(const CArg &Value, bool bHeapAllocated) : CBase(bHeapAllocated), fp_Value(Value)
 		{
 		}
-		void f_Format(TCFormatOutput<CStrType> &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector) override
+		void f_Format(TCFormatOutput<CStrType> &Out, const char *pOptions, t_CCollector &Collector) override
 		{
-			CBase::fp_Format(Out, Pos, pOptions, Collector, fp_Value.f_GetStr(), fp_Value.f_GetLen(), fp_Value.f_GetKind());
+			CBase::fp_Format(Out, pOptions, Collector, fp_Value.f_GetStr(), fp_Value.f_GetLen(), fp_Value.f_GetKind());
 		}
 		int32 f_GetObjectSize() override
 		{
@@ -495,9 +495,9 @@ namespace NZel::NStr
 			: CBase(bHeapAllocated), fp_Len(pValue ? gf_TextLength(pValue, 0x3FFFFFFF) : 0), fp_pValue(pValue ? pValue : "")
 		{
 		}
-		void f_Format(TCFormatOutput<CStrType> &Out, int32 &Pos, const char *pOptions, t_CCollector &Collector) override
+		void f_Format(TCFormatOutput<CStrType> &Out, const char *pOptions, t_CCollector &Collector) override
 		{
-			CBase::fp_Format(Out, Pos, pOptions, Collector, fp_pValue, fp_Len, gc_KindLatin1);
+			CBase::fp_Format(Out, pOptions, Collector, fp_pValue, fp_Len, gc_KindLatin1);
 		}
 		int32 f_GetObjectSize() override
 		{
