@@ -80,11 +80,45 @@ namespace NZel::NStr
 	// pointer and the end of the room, so that an append that fits is one compare and a copy;
 	// once the text lives in the string, a position in it.
 	template <typename t_CStr>
+	class TCFormatOutput;
+
+	template <typename t_CStr>
 	class TCFormatOutputTarget
 	{
 	public:
 		explicit TCFormatOutputTarget(t_CStr &Str) : fp_Str(Str)
 		{
+		}
+		// The appends, each at the output's write position: those that fit go straight into the
+		// buffer, the others to the output's own slow paths.
+		DZelFormatInline void f_AppendText(uint32 Kind, const char *pUnits, int32 Count)
+		{
+			if (fp_BuffersKind(Kind) && fp_Fits(Count))
+				return fp_Copy(pUnits, Count);
+			fp_Output().fp_AppendTextSlow(Kind, pUnits, Count);
+		}
+		DZelFormatInline void f_AppendChar(char Char, int32 Count)
+		{
+			if (fp_Fits(Count))
+				return fp_Fill(Char, Count);
+			fp_Output().fp_AppendCharSlow(Char, Count);
+		}
+		// nFill fill characters (nFill > 0), then the text.
+		DZelFormatInline void f_AppendPadded(char Fill, int32 nFill, uint32 Kind, const char *pUnits, int32 Count)
+		{
+			if (fp_BuffersKind(Kind) && fp_Fits(nFill, Count))
+			{
+				fp_Fill(Fill, nFill);
+				return fp_Copy(pUnits, Count);
+			}
+			f_AppendChar(Fill, nFill);
+			f_AppendText(Kind, pUnits, Count);
+		}
+		DZelFormatInline void f_AppendLiteral(const char *pText, int32 Count)
+		{
+			if (fp_Fits(Count))
+				return fp_Copy(pText, Count);
+			fs_AppendLiteral(fp_Output(), pText, Count);
 		}
 		bool f_IsFull() const
 		{
@@ -130,6 +164,15 @@ namespace NZel::NStr
 		const char *fp_pOptionsEnd = nullptr;
 		CFormatOptionsMemo fp_Memo;
 
+		TCFormatOutput<t_CStr> &fp_Output()
+		{
+			return static_cast<TCFormatOutput<t_CStr> &>(*this);
+		}
+		// Whether text of this kind is built in the buffer, or needs the string's conversions.
+		static constexpr bool fp_BuffersKind(uint32 Kind)
+		{
+			return TCFormatOutput<t_CStr>::mc_bBuffersEveryKind || Kind == gc_KindLatin1;
+		}
 		void fp_StartBuffer(char *pBuffer, int32 Size)
 		{
 			fp_pBuffer = fp_pWrite = pBuffer;
@@ -217,42 +260,17 @@ namespace NZel::NStr
 	template <typename t_CStr>
 	class TCFormatOutput : public TCFormatOutputTarget<t_CStr>
 	{
+		friend class TCFormatOutputTarget<t_CStr>;
+
 	public:
+		static constexpr bool mc_bBuffersEveryKind = true;
+
 		explicit TCFormatOutput(t_CStr &Str) : TCFormatOutputTarget<t_CStr>(Str)
 		{
 		}
 		int32 f_Reserve(int32 nUnits)
 		{
 			return this->fp_Str.f_Reserve(nUnits);
-		}
-		DZelFormatInline void f_AppendText(uint32 Kind, const char *pUnits, int32 Count)
-		{
-			if (this->fp_Fits(Count))
-				return this->fp_Copy(pUnits, Count);
-			fp_AppendTextSlow(Kind, pUnits, Count);
-		}
-		DZelFormatInline void f_AppendChar(char Char, int32 Count)
-		{
-			if (this->fp_Fits(Count))
-				return this->fp_Fill(Char, Count);
-			fp_AppendCharSlow(Char, Count);
-		}
-		// nFill fill characters (nFill > 0), then the text.
-		DZelFormatInline void f_AppendPadded(char Fill, int32 nFill, uint32 Kind, const char *pUnits, int32 Count)
-		{
-			if (this->fp_Fits(nFill, Count))
-			{
-				this->fp_Fill(Fill, nFill);
-				return this->fp_Copy(pUnits, Count);
-			}
-			fp_AppendCharSlow(Fill, nFill);
-			f_AppendText(Kind, pUnits, Count);
-		}
-		DZelFormatInline void f_AppendLiteral(const char *pText, int32 Count)
-		{
-			if (this->fp_Fits(Count))
-				return this->fp_Copy(pText, Count);
-			this->fs_AppendLiteral(*this, pText, Count);
 		}
 		// False when not even the terminator has room: the result stays empty.
 		bool f_Begin()
@@ -301,7 +319,10 @@ namespace NZel::NStr
 	template <>
 	class TCFormatOutput<CStr> : public TCFormatOutputTarget<CStr>
 	{
+		friend class TCFormatOutputTarget<CStr>;
+
 	public:
+		static constexpr bool mc_bBuffersEveryKind = false;
 		static constexpr int32 mc_LocalSize = 256;
 
 		explicit TCFormatOutput(CStr &Str) : TCFormatOutputTarget<CStr>(Str)
@@ -321,35 +342,6 @@ namespace NZel::NStr
 				fp_Spill();
 			}
 			return fp_Str.f_Reserve(nUnits);
-		}
-		DZelFormatInline void f_AppendText(uint32 Kind, const char *pUnits, int32 Count)
-		{
-			if (Kind == gc_KindLatin1 && fp_Fits(Count))
-				return fp_Copy(pUnits, Count);
-			fp_AppendTextSlow(Kind, pUnits, Count);
-		}
-		DZelFormatInline void f_AppendChar(char Char, int32 Count)
-		{
-			if (fp_Fits(Count))
-				return fp_Fill(Char, Count);
-			fp_AppendCharSlow(Char, Count);
-		}
-		// nFill fill characters (nFill > 0), then the text.
-		DZelFormatInline void f_AppendPadded(char Fill, int32 nFill, uint32 Kind, const char *pUnits, int32 Count)
-		{
-			if (Kind == gc_KindLatin1 && fp_Fits(nFill, Count))
-			{
-				fp_Fill(Fill, nFill);
-				return fp_Copy(pUnits, Count);
-			}
-			f_AppendChar(Fill, nFill);
-			f_AppendText(Kind, pUnits, Count);
-		}
-		DZelFormatInline void f_AppendLiteral(const char *pText, int32 Count)
-		{
-			if (fp_Fits(Count))
-				return fp_Copy(pText, Count);
-			fs_AppendLiteral(*this, pText, Count);
 		}
 		void f_Finish()
 		{
@@ -454,6 +446,12 @@ namespace NZel::NStr
 		};
 		inline constexpr CFormatCharTable gc_FormatChars;
 
+		// Whether c ends an option list ('}' or the end of the text).
+		inline bool gf_EndsList(char c)
+		{
+			return gc_FormatChars.f_Class(c) & CFormatCharTable::mc_EndsList;
+		}
+
 		// Reads one option at p and leaves p at the ',' or '}' (or end) that follows it.
 		DZelFormatInline COption gf_NextOption(const char *&p)
 		{
@@ -509,7 +507,7 @@ namespace NZel::NStr
 		DZelFormatInline const char *gf_ParseOptions(t_COutput &Out, const char *p, bool &bSameEveryTime, t_FApply &&fApply)
 		{
 			bSameEveryTime = true;
-			while (!(gc_FormatChars.f_Class(*p) & CFormatCharTable::mc_EndsList))
+			while (!gf_EndsList(*p))
 			{
 				COption Option = gf_NextOption(p);
 				if (Option.f_Category)
@@ -600,7 +598,7 @@ namespace NZel::NStr
 						return false;
 				}
 			}
-			return gc_FormatChars.f_Class(p[Len]) & CFormatCharTable::mc_EndsList;
+			return gf_EndsList(p[Len]);
 		}
 
 		// Option lists parsed before, by where they are: most formats are texts of the program
@@ -654,7 +652,7 @@ namespace NZel::NStr
 					continue;
 				// The text at p may have changed since.
 				CFormatOptionsKey const &Key = Entry.m_Key;
-				if (!gf_CanReadWords(p) || !gf_IsKeyWords(p, Key) || !(gc_FormatChars.f_Class(p[Key.m_Len]) & CFormatCharTable::mc_EndsList))
+				if (!gf_CanReadWords(p) || !gf_IsKeyWords(p, Key) || !gf_EndsList(p[Key.m_Len]))
 					return nullptr;
 				return &Entry;
 			}
